@@ -1,0 +1,4 @@
+/*
+ * cm.c - the card stages and the CIS reader.
+ */
+#include "cm.h"

@@ -1,0 +1,4 @@
+/*
+ * ntpcic.c - timed waits and socket controller programming.
+ */
+#include "ntpcic.h"

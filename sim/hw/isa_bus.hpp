@@ -27,6 +27,10 @@ public:
     // nullopt when the device does not decode the address.
     virtual std::optional<std::uint8_t> mem_read(std::uint32_t addr) = 0;
     virtual bool mem_write(std::uint32_t addr, std::uint8_t value) = 0;
+    // A number that changes whenever what mem_read returns may have changed
+    // (a window reprogrammed, card power switched, card memory written), so
+    // that a copy of the memory space can be refreshed only when needed.
+    virtual std::uint64_t memory_version() const = 0;
 };
 
 class IrqSource {
@@ -61,6 +65,12 @@ public:
     void mem_write(std::uint32_t addr, std::uint8_t value) {
         for (MemoryDevice* d : memory_devices_)
             if (d->mem_write(addr, value)) return;
+    }
+    // Changes whenever any memory device's contents may have changed.
+    std::uint64_t memory_version() const {
+        std::uint64_t v = 0;
+        for (const MemoryDevice* d : memory_devices_) v += d->memory_version();
+        return v;
     }
     // True while some source drives the line.
     bool irq_asserted(int level) const {

@@ -25,6 +25,35 @@ extern "C" {
 #define CISTPL_CFTABLE_ENTRY 0x1B
 #define CISTPL_END 0xFF
 
+/* A link byte of 0xFF also ends the chain. */
+#define CIS_LINK_END 0xFF
+
+/* Controller identification bytes (register 0 of the first bank). */
+#define CM_PCIC_ID_LOWEST 0x82 /* lowest accepted value */
+#define CM_PCIC_ID_REFUSED 0xFF /* nothing answers: refused */
+#define CM_PCIC_ID_TWO_BANKS 0x83 /* second try on socket 2 (bank 0x40) */
+#define CM_PCIC_ID_VLSI 0x84 /* second try on socket 3 (bank 0x80), ports 4 higher */
+#define CM_VLSI_PORT_SHIFT 4
+
+/* What the thin stages ask of the controller. */
+#define CM_MEM_WINDOW 0
+#define CM_MEM_WINDOW_LENGTH 0x1000
+#define CM_MEM_CARD_ADDRESS 0
+#define CM_MEM_FLAGS 8 /* attribute memory, 8-bit data path, no added wait states */
+#define CM_IO_WINDOW 0
+#define CM_IO_PORT_COUNT 8 /* the register block of a COM port */
+#define CM_IO_FLAGS 4 /* zero wait states, 8-bit data path */
+
+/* Configuration-table entry layouts: the whole value of body byte 2. */
+#define CM_ENTRY_LAYOUT_EA 0xEA /* I/O base in body bytes 4 (low) and 5 (high) */
+#define CM_ENTRY_LAYOUT_BD 0xBD /* I/O base in body bytes L - 9 (low) and L - 8 (high) */
+#define CM_CFTABLE_ENTRIES 4    /* entries examined, in chain order */
+#define CM_CONFIG_INDEX_MASK 0x3F
+
+/* Bits ORed into the configuration index for the COR: 0x40 is the
+ * level-mode interrupt bit; 0x11 lie in the index field and are always set. */
+#define CM_COR_BITS 0x51
+
 LONG CmPcicEnable(PCmExtension Ext);
 LONG CmPcicEnableMemory(PCmExtension Ext);
 LONG CmParseTuples(PCmExtension Ext);

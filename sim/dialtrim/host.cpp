@@ -72,6 +72,9 @@ int CallEntry(int argc, char **argv)
 
 } // namespace
 
+SessionScope::SessionScope(HostSession &session) : previous_(gSession) { gSession = &session; }
+SessionScope::~SessionScope() { gSession = previous_; }
+
 int RunDialtrim(HostSession &session, int argc, char **argv)
 {
     HostSession *previous = gSession;
@@ -205,8 +208,10 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
         rc = ERROR_INVALID_PARAMETER;
     else if (!KeyPath(s, key, path))
         rc = ERROR_INVALID_HANDLE;
-    else if (s.registry == nullptr ||
-             !s.registry->Set(path, valueName ? valueName : "", type, std::span<const std::uint8_t>(call.data)))
+    call.path = path;
+    if (rc == ERROR_SUCCESS &&
+        (s.registry == nullptr ||
+         !s.registry->Set(path, valueName ? valueName : "", type, std::span<const std::uint8_t>(call.data))))
         rc = ERROR_FILE_NOT_FOUND;
     call.result = rc;
     Trace(s, std::move(call));

@@ -23,7 +23,7 @@ namespace dialtrim {
 // One registry call as the program made it.
 struct RegCall {
     enum Kind { Open, Query, Set, Close } kind;
-    std::string path;   // Open: the sub key path as passed
+    std::string path;   // Open: the sub key path as passed; Set: the key's full path
     std::uint32_t access = 0;
     std::string name;   // Query, Set: the value name
     std::uint32_t type = 0;
@@ -58,6 +58,19 @@ struct HostSession {
     // Open key handles and the key each stands for (folded full path).
     std::map<std::uintptr_t, std::string> openKeys;
     std::uintptr_t nextHandle = 0x1000;
+};
+
+// Makes a session the one the platform calls serve, for as long as the
+// scope lasts (to call an operation of the program other than its entry).
+class SessionScope {
+public:
+    explicit SessionScope(HostSession &session);
+    ~SessionScope();
+    SessionScope(const SessionScope &) = delete;
+    SessionScope &operator=(const SessionScope &) = delete;
+
+private:
+    HostSession *previous_;
 };
 
 // Runs the program's entry in the session and returns the exit status its

@@ -190,8 +190,11 @@ NTSTATUS Kernel::query_registry(ULONG relative_to, PCWSTR path, PRTL_QUERY_REGIS
     std::string key_path = path ? zero_terminated_utf8(path) : std::string();
     registry_reads_.push_back(key_path);
     if (relative_to != RTL_REGISTRY_ABSOLUTE || !table) return kStatusInvalidParameter;
+    NTSTATUS status = STATUS_SUCCESS;
+    for (const auto& [faulty, injected] : faults_.query_status)
+        if (equal_ignoring_case(faulty, key_path)) status = injected;
     const RegistryKey* key = registry_.find(key_path);
-    if (!key) return STATUS_OBJECT_NAME_NOT_FOUND;
+    if (!key) return status ? status : STATUS_OBJECT_NAME_NOT_FOUND;
 
     for (PRTL_QUERY_REGISTRY_TABLE e = table; e->QueryRoutine || e->Name; ++e) {
         if (e->QueryRoutine || !(e->Flags & RTL_QUERY_REGISTRY_DIRECT) || !e->Name || !e->EntryContext)
@@ -203,7 +206,7 @@ NTSTATUS Kernel::query_registry(ULONG relative_to, PCWSTR path, PRTL_QUERY_REGIS
             std::memcpy(e->EntryContext, e->DefaultData, sizeof(ULONG));
         }
     }
-    return STATUS_SUCCESS;
+    return status;
 }
 
 void Kernel::debug_print(const char* text) { trace_ += text; }

@@ -35,6 +35,10 @@ struct HalPolicy {
 struct KernelFaults {
     NTSTATUS create_device_status = 0;
     NTSTATUS create_link_status = 0;
+    // Registry queries of these key paths return this status (after serving
+    // the entries, when the key exists), as a query that ends with a warning
+    // or error would.
+    std::vector<std::pair<std::string, NTSTATUS>> query_status;
 };
 
 // One entry of the port log: a port input or output, or a run of

@@ -1,0 +1,182 @@
+// The machine's report: the JSON document of the simulator's design, and a
+// short summary for a person.
+#include "sim/machine/machine.hpp"
+
+#include "modem/modem.h"
+
+#include <cstdio>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kDeviceName = "\\Device\\slotmdm";
+constexpr const char* kLinkName = "\\DosDevices\\slotmdm";
+
+// The product string up to its first zero byte; bytes from 0x80 are taken
+// as Latin-1 so the report stays valid UTF-8 whatever the card held.
+std::string signature_text(const UCHAR (&sig)[CM_SIGNATURE_SIZE]) {
+    std::string out;
+    for (UCHAR c : sig) {
+        if (c == 0) break;
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+Json port_log(const std::vector<PortOp>& log) {
+    Json ports = Json::array();
+    for (const PortOp& op : log) {
+        switch (op.kind) {
+        case PortOp::Kind::In: ports.push_back({{"op", "in"}, {"port", op.port}, {"value", op.value}}); break;
+        case PortOp::Kind::Out: ports.push_back({{"op", "out"}, {"port", op.port}, {"value", op.value}}); break;
+        case PortOp::Kind::Stall: ports.push_back({{"op", "stall"}, {"calls", op.calls}, {"us", op.us}}); break;
+        }
+    }
+    return ports;
+}
+
+std::string hex(unsigned long long v, int width = 0) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%0*llX", width, v);
+    return buf;
+}
+
+// The modem's result code in a reply such as "AT\r\r\nOK\r\n": its last
+// non-empty line.
+std::string result_line(const std::string& reply) {
+    std::string last, line;
+    for (char c : reply) {
+        if (c == '\r' || c == '\n') {
+            if (!line.empty()) last = line;
+            line.clear();
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) last = line;
+    return last;
+}
+
+} // namespace
+
+Json Machine::report() const {
+    Json r;
+    r["machine"] = spec_.name;
+    const NTSTATUS status = status_.value_or(0);
+    r["status"] = static_cast<std::uint32_t>(status);
+    const bool device_created = !kernel_.events().empty() &&
+                                kernel_.events().front().kind == KernelEvent::Kind::DeviceCreated;
+    r["meaning"] = status_ ? status_meaning(status, device_created) : "not loaded";
+    r["device"] = {{"name", kDeviceName},
+                   {"link", kLinkName},
+                   {"exists", device_existed_},
+                   {"link_exists", link_existed_},
+                   {"unload_installed", unload_installed_}};
+    if (record_) {
+        const CmExtension& e = *record_;
+        r["record"] = {{"Socket", e.Socket},
+                       {"HwMem", e.HwMem},
+                       {"PcicBusPort", e.PcicBusPort},
+                       {"PcicPort", kernel_.bus_address_of_port(e.PcicPort)},
+                       {"ComPort", e.ComPort},
+                       {"ComIrq", e.ComIrq},
+                       {"Debug", e.Debug},
+                       {"ConfigIndex", e.ConfigIndex},
+                       {"CorOffset", e.CorOffset},
+                       {"Signature", signature_text(e.Signature)}};
+    }
+    r["trace"] = kernel_.trace();
+    r["ports"] = port_log(kernel_.port_log());
+    r["stall"] = {{"calls", kernel_.stall_calls()}, {"us", kernel_.stall_us()}, {"clock_ns", kernel_.stall_ns()}};
+    r["registry_reads"] = kernel_.registry_reads();
+    r["map_mem_calls"] = kernel_.map_mem_calls();
+
+    Json controllers = Json::array();
+    for (const auto& c : controllers_) {
+        Json regs = Json::array();
+        for (unsigned i = 0; i < 256; ++i) regs.push_back(c->peek_register(static_cast<std::uint8_t>(i)));
+        controllers.push_back({{"port", c->index_port()}, {"id", c->id()}, {"registers", regs}});
+    }
+    r["controllers"] = controllers;
+
+    Json cards = Json::array();
+    for (const CardSlot& slot : cards_) {
+        Json base = nullptr;
+        if (auto b = slot.card->io_base()) base = *b;
+        cards.push_back({{"controller", slot.controller},
+                         {"bank", slot.bank},
+                         {"cor", slot.card->cor()},
+                         {"io_mode", slot.card->io_mode()},
+                         {"io_base", base}});
+    }
+    r["cards"] = cards;
+
+    if (probe_) {
+        Json irq = nullptr;
+        if (probe_->found && probe_->irq) irq = *probe_->irq;
+        const std::uint32_t port = record_ ? record_->ComPort : probe_->port;
+        r["uart"] = {{"found", probe_->found}, {"port", port}, {"irq", irq}};
+    }
+    if (unload_) {
+        r["unload"] = {{"device_deleted_first", unload_->device_deleted_first},
+                       {"link_removed", unload_->link_removed},
+                       {"port_writes", unload_->port_writes}};
+    }
+    return r;
+}
+
+std::string Machine::summary() const {
+    std::ostringstream out;
+    const NTSTATUS status = status_.value_or(0);
+    const bool device_created = !kernel_.events().empty() &&
+                                kernel_.events().front().kind == KernelEvent::Kind::DeviceCreated;
+    out << "Machine:      " << spec_.name << "\n";
+    out << "Load status:  " << hex(static_cast<std::uint32_t>(status)) << " ("
+        << (status_ ? status_meaning(status, device_created) : "not loaded") << ")\n";
+
+    if (record_) {
+        const CmExtension& e = *record_;
+        std::string sig = signature_text(e.Signature);
+        if (status == CMCFG_CONFIGURED) {
+            out << "Card:         \"" << sig << "\" in socket " << e.Socket + 1 << " (bank " << e.Socket
+                << ") of the controller at " << hex(e.PcicBusPort) << "\n";
+            out << "Configured:   entry index " << hex(e.ConfigIndex, 2) << ", COR " << hex(e.ConfigIndex | 0x51, 2)
+                << " written at attribute address " << hex(e.CorOffset) << "\n";
+        }
+        if (probe_) {
+            if (probe_->found) {
+                out << "COM port:     UART found at " << hex(e.ComPort) << ", IRQ "
+                    << (probe_->irq ? std::to_string(*probe_->irq) : std::string("none fired")) << " (expected "
+                    << e.ComIrq << ")\n";
+                const std::string answer = result_line(probe_->reply_to_at);
+                out << "Modem:        answers \"AT\" with " << (answer.empty() ? "nothing" : "\"" + answer + "\"")
+                    << "\n";
+            } else {
+                out << "COM port:     no UART answers at " << hex(e.ComPort) << "\n";
+            }
+        }
+    } else {
+        out << "Device:       none (the driver has no device object)\n";
+    }
+    char secs[32];
+    std::snprintf(secs, sizeof secs, "%.3f", static_cast<double>(kernel_.stall_ns()) / 1e9);
+    out << "Stall time:   " << secs << " s virtual (" << kernel_.stall_calls() << " stall calls)\n";
+    if (unload_) {
+        out << "Unload:       device " << (unload_->device_deleted_first ? "deleted before the link" : "not deleted first")
+            << ", link " << (unload_->link_removed ? "removed" : "not removed") << ", " << unload_->port_writes
+            << " port writes\n";
+    }
+    if (!kernel_.trace().empty()) out << "\nDebug trace:\n" << kernel_.trace();
+    return out.str();
+}
+
+} // namespace sim

@@ -84,6 +84,11 @@ std::vector<ReaderCase> reader_cases() {
         {"EmptyWindowFindsNothing", [] { return Bytes(kWindow, 0xFF); }, CISTPL_VERS_1, 1, 0},
         {"FindsSecondTupleOfChain", chain_15_after_01, CISTPL_VERS_1, 1, 30, 0x0E},
         {"MissingOccurrenceEndsAtEndMark", chain_15_after_01, CISTPL_VERS_1, 2, 0},
+        {"EndMarkEndsChainThoughTuplesFollow",
+         [] {
+             return window_of(sim::CisBuilder().tuple(kFiller, {0x00}).end().raw({0x00}).tuple(0x15, {0x61}).end());
+         },
+         CISTPL_VERS_1, 1, 0},
         {"OtherCodeWithLinkFFEndsChain", [] { return link_ff_first(0x20); }, CISTPL_VERS_1, 1, 0},
         {"SoughtCodeWithLinkFFIsCountedAndSteppedOver", [] { return link_ff_first(0x15); }, CISTPL_VERS_1, 2, 5,
          514 + 4},

@@ -615,9 +615,9 @@ std::vector<std::uint8_t> RegistryFile::Render() const
             const Line &last = lines_.back();
             std::u16string eol = LineEnd(npos);
             at = units_.size();
-            if (last.end > last.begin)
+            if (last.next == last.end && last.end > last.begin)
                 text += eol;  // the file's last line has no line end
-            text += eol + u"[" + ToUnits("HKEY_LOCAL_MACHINE\\") + ToUnits(block.spelledPath) + u"]";
+            text += eol + u"[" + ToUnits(block.spelledPath) + u"]";
             for (std::size_t v : block.inserted)
                 text += eol + quotedName(values_[v].spelled) + DataText(*values_[v].written);
             text += eol;

@@ -171,8 +171,8 @@ LONG NtPCIC_Enable_Memory(LONG Socket, ULONG Window, ULONG SysAddr, ULONG Length
 
     End = SysAddr + Length - 1u; /* the window's last byte; wraps like the hardware adder */
     NtPCIC_Write_Reg(Socket, Block + PCIC_MEM_STOP_LOW, (End >> PCIC_MEM_PAGE_SHIFT) & 0xFF, Port);
-    NtPCIC_Write_Reg(Socket, Block + PCIC_MEM_STOP_HIGH,
-                     ((End >> (PCIC_MEM_PAGE_SHIFT + 8)) & PCIC_MEM_STOP_ADDR_MASK) | (Flags & MEM_FLAG_WAIT_MASK), Port);
+    Value = ((End >> (PCIC_MEM_PAGE_SHIFT + 8)) & PCIC_MEM_STOP_ADDR_MASK) | (Flags & MEM_FLAG_WAIT_MASK);
+    NtPCIC_Write_Reg(Socket, Block + PCIC_MEM_STOP_HIGH, Value, Port);
 
     Offset = CardAddr - SysAddr; /* two's complement below zero: the controller adds modulo 2^26 */
     NtPCIC_Write_Reg(Socket, Block + PCIC_MEM_OFFSET_LOW, (Offset >> PCIC_MEM_PAGE_SHIFT) & 0xFF, Port);

@@ -37,7 +37,6 @@
 
 /* Identification and Revision, 0x00, RO. */
 #define PCIC_ID_REV 0x00
-#define PCIC_ID_ACCEPT_MIN 0x82 /* lowest byte taken as an 82365SL-compatible controller */
 
 /* Interface Status, 0x01, RO. */
 #define PCIC_IF_STATUS 0x01
@@ -50,7 +49,7 @@
 #define PCIC_IF_STATUS_WP 0x10        /* memory write protect */
 #define PCIC_IF_STATUS_READY 0x20     /* card RDY/BSY# reports ready */
 #define PCIC_IF_STATUS_POWER 0x40     /* card power active */
-#define PCIC_IF_STATUS_GPI 0x80       /* general purpose input (VPP_VALID on later parts) */
+#define PCIC_IF_STATUS_GPI 0x80       /* general purpose input (VPP_VALID on later chips) */
 
 /* Power and RESETDRV Control, 0x02, RW. */
 #define PCIC_POWER 0x02

@@ -100,8 +100,11 @@ std::vector<ReaderCase> reader_cases() {
          CISTPL_VERS_1, 1, 3, 12},
         {"LinkTuplesAreSteppedOver",
          [] {
-             return window_of(
-                 sim::CisBuilder().tuple(0x13, {'C', 'I', 'S'}).tuple(0x11, {0, 0x10, 0, 0, 0}).tuple(0x1A, {1, 2, 3, 4}).end());
+             return window_of(sim::CisBuilder()
+                                  .tuple(0x13, {'C', 'I', 'S'})           // CISTPL_LINKTARGET
+                                  .tuple(0x11, {0, 0x10, 0, 0, 0})        // CISTPL_LONGLINK_A
+                                  .tuple(0x1A, {1, 2, 3, 4})
+                                  .end());
          },
          CISTPL_CONFIG, 1, 4, 28},
         {"FirstOfThreeEntries", three_entries, CISTPL_CFTABLE_ENTRY, 1, 2, 4},
@@ -154,7 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Chains, ParseCisTest, testing::ValuesIn(reader_cases())
 // after body byte k, and positions from 2 * link on keep an earlier search's bytes.
 TEST(ParseCis, CopiesOddAddressesAndKeepsTheRestOfTheBuffer) {
     GuardedBytes window(kWindow);
-    Bytes image = window_of(sim::CisBuilder().tuple(0x1A, {0x01, 0x03, 0x00, 0x02, 0x01}).tuple(0x15, {0x41, 0x42}).end());
+    const Bytes image =
+        window_of(sim::CisBuilder().tuple(0x1A, {0x01, 0x03, 0x00, 0x02, 0x01}).tuple(0x15, {0x41, 0x42}).end());
     window.load(image);
     window.writable(false);
     GuardedBytes body(CIS_BODY_BUFFER_SIZE);

@@ -134,7 +134,14 @@ std::vector<TuplesCase> tuples_cases() {
                  .end();
          },
          CM_STAGE_PASSED, kName, 0x0200, 0x01},
-        {"CorOffsetFromBodyBytes2And3", [] { return CisBuilder().tuple(0x15, CisBuilder::vers1({"Nuvalt", "ThinPocket Modem"})).tuple(0x1A, CisBuilder::config(0x0FF8, 3)).tuple(0x1B, entry_ea(1, 0x2F8)).end(); },
+        {"CorOffsetFromBodyBytes2And3",
+         [] {
+             return CisBuilder()
+                 .tuple(0x15, CisBuilder::vers1({"Nuvalt", "ThinPocket Modem"}))
+                 .tuple(0x1A, CisBuilder::config(0x0FF8, 3))
+                 .tuple(0x1B, entry_ea(1, 0x2F8))
+                 .end();
+         },
          CM_STAGE_PASSED, kName, 0x0FF8, 0x01},
         {"NoEntryFails", [] { return card_head().end(); }, CM_STAGE_FAILED, kName, 0x0200, std::nullopt},
         {"EntryWithLinkZeroCountsAsMissing",

@@ -8,6 +8,10 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev nlohmann-json3-dev
   firmware-linux-free   # real PC Card CIS images under /lib/firmware/cis
+  # Cross tools for the target images MODEM.SYS and DIALTRIM.EXE
+  gcc-mingw-w64-i686 binutils-mingw-w64-i686
+  # Wine, with its 32-bit part, runs DIALTRIM.EXE in the tests
+  wine wine32:i386
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
@@ -20,6 +24,10 @@ done
 
 as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
+# 32-bit Wine comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
 echo "install-deps: installing ${missing[*]}" >&2
 "${as_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq "${missing[@]}"
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

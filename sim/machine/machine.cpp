@@ -22,7 +22,11 @@ constexpr std::size_t kMaxReply = 256;
 
 } // namespace
 
-Machine::Machine(const MachineSpec& spec) : spec_(spec), kernel_(bus_, clock_) {
+DriverBinding host_driver() {
+    return {DriverEntry, [](ULONG debug) { ModemDebugDefault = debug; }};
+}
+
+Machine::Machine(const MachineSpec& spec, DriverBinding driver) : spec_(spec), driver_(driver), kernel_(bus_, clock_) {
     for (const RegistryKeySpec& key : spec_.registry) {
         const std::string path = serial_parameters_key(key.name);
         kernel_.registry().key(path);
@@ -65,8 +69,8 @@ Machine::~Machine() = default;
 
 NTSTATUS Machine::load() {
     KernelScope scope(kernel_);
-    ModemDebugDefault = spec_.debug;
-    const NTSTATUS status = DriverEntry(kernel_.driver_object(), kernel_.registry_path());
+    if (driver_.set_debug) driver_.set_debug(spec_.debug);
+    const NTSTATUS status = driver_.entry(kernel_.driver_object(), kernel_.registry_path());
     kernel_.sync_windows(); // the driver's last writes into the window reach the card
     status_ = status;
 

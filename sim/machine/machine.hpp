@@ -33,9 +33,21 @@ struct UnloadResult {
     std::size_t port_writes = 0;
 };
 
+// The driver a machine loads: its entry routine, and how the machine hands
+// it the Debug value the description asks for (null for a driver whose
+// Debug is built in, as a kernel image's is). The unload routine is the one
+// the entry routine installs in the driver object.
+struct DriverBinding {
+    NTSTATUS(NTAPI* entry)(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPath) = nullptr;
+    void (*set_debug)(ULONG debug) = nullptr;
+};
+
+// The driver built from the sources into this program.
+DriverBinding host_driver();
+
 class Machine {
 public:
-    explicit Machine(const MachineSpec& spec);
+    explicit Machine(const MachineSpec& spec, DriverBinding driver = host_driver());
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
@@ -69,6 +81,7 @@ public:
 
 private:
     MachineSpec spec_;
+    DriverBinding driver_;
     VirtualClock clock_;
     IsaBus bus_;
     Kernel kernel_;

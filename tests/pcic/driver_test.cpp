@@ -278,6 +278,7 @@ TEST(EnableIo, RegisterTable) {
         {"COM4", 0, 0x2E8, 8, 4, 0x00, 0x08, {0xE8, 0x02, 0xEF, 0x02}, 0x04, 0x40},
         {"window 1", 1, 0x2F8, 8, 4, 0x00, 0x0C, {0xF8, 0x02, 0xFF, 0x02}, 0x40, 0x80},
         {"window number 7", 7, 0x2F8, 8, 4, 0x00, 0x0C, {0xF8, 0x02, 0xFF, 0x02}, 0x40, 0x80},
+        {"window number 2", 2, 0x2F8, 8, 4, 0x00, 0x0C, {0xF8, 0x02, 0xFF, 0x02}, 0x40, 0x80},
         {"flags 0x1F on window 0", 0, 0x2F8, 8, 0x1F, 0x00, 0x08, {0xF8, 0x02, 0xFF, 0x02}, 0x0F, 0x40},
         {"flags 0x1F on window 1", 1, 0x2F8, 8, 0x1F, 0x00, 0x0C, {0xF8, 0x02, 0xFF, 0x02}, 0xF0, 0x80},
         {"first port 0x2FC", 0, 0x2FC, 8, 4, 0x00, 0x08, {0xFC, 0x02, 0x03, 0x03}, 0x04, 0x40},
@@ -289,7 +290,7 @@ TEST(EnableIo, RegisterTable) {
         SCOPED_TRACE(c.name);
         Machine m;
         m.poke(0x07, c.control_before);
-        m.poke(0x06, 0x21);
+        m.poke(0x06, 0xE1); // both I/O windows on: only the called window's bit may drop
         EXPECT_EQ(NtPCIC_Enable_IO(1, c.window, c.first, c.count, c.flags, 0x3E0), 0);
         for (unsigned i = 0; i < 4; ++i)
             EXPECT_EQ(m.pcic.peek_register(static_cast<std::uint8_t>(c.block + i)), c.regs[i]) << i;
@@ -297,11 +298,11 @@ TEST(EnableIo, RegisterTable) {
         // The other window's block is untouched.
         const unsigned other = c.block == 0x08 ? 0x0C : 0x08;
         for (unsigned i = 0; i < 4; ++i) EXPECT_EQ(m.pcic.peek_register(static_cast<std::uint8_t>(other + i)), 0);
-        // The enable bit went off, then on.
+        // The window's own enable bit went off, then on.
         std::vector<unsigned> enable_writes;
         for (const RegOp& op : m.ops())
             if (op.kind == RegOp::Write && op.index == 0x06) enable_writes.push_back(op.value);
-        EXPECT_EQ(enable_writes, (std::vector<unsigned>{0x21, 0x21u | c.enable_bit}));
+        EXPECT_EQ(enable_writes, (std::vector<unsigned>{0xE1u & ~c.enable_bit, 0xE1}));
         EXPECT_EQ(m.kernel.stall_calls(), 160'000u);
     }
 }

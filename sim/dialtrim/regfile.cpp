@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,16 +31,29 @@ constexpr std::array<std::string_view, 7> kRoots = {
     "hkey_current_config", "hkey_dyn_data", "hkey_performance_data",
 };
 
+// The text is parsed where it lies: an 8-bit file as its bytes, a UTF-16
+// file as its code units. Both views read as code units.
+inline char16_t At(std::string_view u, std::size_t i) { return static_cast<unsigned char>(u[i]); }
+inline char16_t At(std::u16string_view u, std::size_t i) { return u[i]; }
+
+// A key path as 8-bit text: the bytes of an 8-bit file, the ANSI code page
+// of a UTF-16 file.
+inline std::string PathText(std::string_view u) { return std::string(u); }
+inline std::string PathText(std::u16string_view u) { return UnitsToAnsi(u); }
+
 bool IsBlank(char16_t c) { return c == u' ' || c == u'\t'; }
 
-std::size_t SkipBlanks(std::u16string_view u, std::size_t p, std::size_t end)
+template <class View> std::size_t SkipBlanks(View u, std::size_t p, std::size_t end)
 {
-    while (p < end && IsBlank(u[p]))
+    while (p < end && IsBlank(At(u, p)))
         ++p;
     return p;
 }
 
-bool OnlyBlanks(std::u16string_view u, std::size_t p, std::size_t end) { return SkipBlanks(u, p, end) == end; }
+template <class View> bool OnlyBlanks(View u, std::size_t p, std::size_t end)
+{
+    return SkipBlanks(u, p, end) == end;
+}
 
 int HexDigit(char16_t c)
 {
@@ -57,45 +69,47 @@ int HexDigit(char16_t c)
 char16_t FoldUnit(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c - u'A' + u'a') : c; }
 
 // Whether the units at p spell word (ASCII), without regard to case.
-bool HasWordAt(std::u16string_view u, std::size_t p, std::size_t end, std::string_view word)
+template <class View> bool HasWordAt(View u, std::size_t p, std::size_t end, std::string_view word)
 {
     if (end - p < word.size())
         return false;
     for (std::size_t i = 0; i < word.size(); ++i) {
-        if (FoldUnit(u[p + i]) != static_cast<char16_t>(word[i]))
+        if (FoldUnit(At(u, p + i)) != static_cast<char16_t>(word[i]))
             return false;
     }
     return true;
 }
 
-// A quoted text starting at the '"' at p. A backslash escapes a backslash
-// or a quote; before any other character it stands for itself.
-bool ParseQuoted(std::u16string_view u, std::size_t p, std::size_t end, std::u16string &out,
-                 std::size_t &after)
+// A quoted text starting at the '"' at p, into out when given. A backslash
+// escapes a backslash or a quote; before any other character it stands for
+// itself.
+template <class View>
+bool ParseQuoted(View u, std::size_t p, std::size_t end, std::u16string *out, std::size_t &after)
 {
-    out.clear();
+    if (out)
+        out->clear();
     for (++p; p < end; ++p) {
-        char16_t c = u[p];
+        char16_t c = At(u, p);
         if (c == u'"') {
             after = p + 1;
             return true;
         }
-        if (c == u'\\' && p + 1 < end && (u[p + 1] == u'\\' || u[p + 1] == u'"'))
-            c = u[++p];
-        out.push_back(c);
+        if (c == u'\\' && p + 1 < end && (At(u, p + 1) == u'\\' || At(u, p + 1) == u'"'))
+            c = At(u, ++p);
+        if (out)
+            out->push_back(c);
     }
     return false;
 }
 
 bool IsStringType(std::uint32_t type) { return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz; }
 
-std::string Folded(std::string s)
+void FoldInPlace(std::string &s)
 {
     for (char &c : s) {
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
     }
-    return s;
 }
 
 std::string SystemError(const std::string &path, const char *what)
@@ -105,7 +119,17 @@ std::string SystemError(const std::string &path, const char *what)
 
 } // namespace
 
-std::string FoldName(std::string_view name) { return Folded(std::string(name)); }
+std::string FoldName(std::string_view name)
+{
+    std::string s(name);
+    FoldInPlace(s);
+    return s;
+}
+
+std::string_view RegistryFile::AnsiUnits() const
+{
+    return std::string_view(reinterpret_cast<const char *>(image_.data()) + bomBytes_, image_.size() - bomBytes_);
+}
 
 std::string RegistryFile::UnitsAsAnsi(std::u16string_view units) const
 {
@@ -162,6 +186,11 @@ std::optional<RegistryFile> RegistryFile::Parse(std::vector<std::uint8_t> image,
     RegistryFile file;
     file.image_ = std::move(image);
     const auto &img = file.image_;
+    if (img.size() >= kNone / 2) {
+        error = std::string(name) + ":1: file too large for a registry file";
+        return std::nullopt;
+    }
+    bool parsed;
     if (img.size() >= 2 && img[0] == 0xFF && img[1] == 0xFE) {
         if (img.size() % 2 != 0) {
             error = std::string(name) + ":1: UTF-16 text ends in half a character";
@@ -172,49 +201,49 @@ std::optional<RegistryFile> RegistryFile::Parse(std::vector<std::uint8_t> image,
         file.units_.resize((img.size() - 2) / 2);
         for (std::size_t i = 0; i < file.units_.size(); ++i)
             file.units_[i] = static_cast<char16_t>(img[2 + 2 * i] | (img[3 + 2 * i] << 8));
+        parsed = file.ParseAll(std::u16string_view(file.units_), name, error);
     } else if (img.size() >= 2 && img[0] == 0xFE && img[1] == 0xFF) {
         error = std::string(name) + ":1: big-endian UTF-16 is not a registry file format";
         return std::nullopt;
     } else {
         file.encoding_ = RegEncoding::Ansi;
         file.bomBytes_ = (img.size() >= 3 && img[0] == 0xEF && img[1] == 0xBB && img[2] == 0xBF) ? 3 : 0;
-        file.units_.assign(img.begin() + static_cast<std::ptrdiff_t>(file.bomBytes_), img.end());
+        parsed = file.ParseAll(file.AnsiUnits(), name, error);
     }
-    if (!file.ParseAll(name, error))
+    if (!parsed)
         return std::nullopt;
     return file;
 }
 
-void RegistryFile::AddKey(const std::string &folded)
+void RegistryFile::AddKey(std::string_view folded)
 {
     // The key, then its parents up to the root, stopping at the first one
-    // already known (its own parents are then known too).
+    // already known (its own parents are then known too). The parents are
+    // prefixes of the same text.
     std::size_t len = folded.size();
-    bool first = true;
-    while (true) {
-        auto [it, added] = keys_.try_emplace(folded.substr(0, len));
+    for (bool first = true;; first = false) {
+        bool added = keys_.try_emplace(folded.substr(0, len)).second;
         if (!added && !first)
             break;
-        first = false;
         std::size_t cut = folded.rfind('\\', len - 1);
-        if (cut == std::string::npos || cut == 0)
+        if (cut == std::string_view::npos || cut == 0)
             break;
         len = cut;
     }
 }
 
-bool RegistryFile::ParseAll(std::string_view name, std::string &error)
+template <class View> bool RegistryFile::ParseAll(View u, std::string_view name, std::string &error)
 {
-    const std::u16string_view u = units_;
     // Lines: a line ends at LF; a CR right before it belongs to the line end.
+    lines_.reserve(u.size() / 24 + 1);
     for (std::size_t p = 0; p < u.size() || lines_.empty();) {
-        std::size_t lf = u.find(u'\n', p);
-        if (lf == std::u16string_view::npos) {
-            lines_.push_back({p, u.size(), u.size()});
+        std::size_t lf = u.find(static_cast<typename View::value_type>('\n'), p);
+        if (lf == View::npos) {
+            lines_.push_back({std::uint32_t(p), std::uint32_t(u.size()), std::uint32_t(u.size())});
             break;
         }
-        std::size_t end = (lf > p && u[lf - 1] == u'\r') ? lf - 1 : lf;
-        lines_.push_back({p, end, lf + 1});
+        std::size_t end = (lf > p && At(u, lf - 1) == u'\r') ? lf - 1 : lf;
+        lines_.push_back({std::uint32_t(p), std::uint32_t(end), std::uint32_t(lf + 1)});
         p = lf + 1;
     }
 
@@ -226,11 +255,15 @@ bool RegistryFile::ParseAll(std::string_view name, std::string &error)
     {
         const Line &l = lines_[0];
         std::size_t end = l.end;
-        while (end > l.begin && IsBlank(u[end - 1]))
+        while (end > l.begin && IsBlank(At(u, end - 1)))
             --end;
-        std::u16string_view head = u.substr(l.begin, end - l.begin);
         auto is = [&](std::string_view text) {
-            return head.size() == text.size() && std::equal(text.begin(), text.end(), head.begin());
+            if (end - l.begin != text.size())
+                return false;
+            for (std::size_t i = 0; i < text.size(); ++i)
+                if (At(u, l.begin + i) != static_cast<char16_t>(text[i]))
+                    return false;
+            return true;
         };
         if (is(kHeader4))
             format_ = RegFormat::Regedit4;
@@ -241,28 +274,38 @@ bool RegistryFile::ParseAll(std::string_view name, std::string &error)
                            "\"Windows Registry Editor Version 5.00\"");
     }
 
-    std::size_t block = npos;     // block of the current key; npos before the first key
+    // Folded key paths are kept once, in an arena the map's keys point into;
+    // no path is longer than its header line, so the arena never moves.
+    pathArena_.reserve(u.size() + 1);
+    keys_.reserve(lines_.size() / 3 + 16);
+    values_.reserve(lines_.size() / 2 + 1);
+
+    std::uint32_t block = kNone;  // block of the current key; kNone before the first key
     bool inDeletedKey = false;    // after [-key]: values there belong to no key
     std::u16string text;
     for (std::size_t i = 1; i < lines_.size(); ++i) {
         const Line l = lines_[i];
         std::size_t p = SkipBlanks(u, l.begin, l.end);
-        if (p == l.end || u[p] == u';')
+        if (p == l.end || At(u, p) == u';')
             continue;
-        if (u[p] == u'[') {
-            std::size_t close = u.substr(0, l.end).rfind(u']');
-            if (close == std::u16string_view::npos || close < p || !OnlyBlanks(u, close + 1, l.end))
+        if (At(u, p) == u'[') {
+            std::size_t close = l.end;
+            while (close > p && At(u, close - 1) != u']')
+                --close;
+            if (close == p || !OnlyBlanks(u, close, l.end))
                 return fail(i, "key name is not closed by ']'");
-            bool deletion = p + 1 < close && u[p + 1] == u'-';
+            --close; // at the ']'
+            bool deletion = p + 1 < close && At(u, p + 1) == u'-';
             std::size_t nameBegin = p + 1 + (deletion ? 1 : 0);
-            std::string path = UnitsAsAnsi(u.substr(nameBegin, close - nameBegin));
-            std::string folded = Folded(path);
-            std::string_view root = std::string_view(folded).substr(0, folded.find('\\'));
+            std::string path = PathText(u.substr(nameBegin, close - nameBegin));
             if (path.empty())
                 return fail(i, "empty key name");
+            std::string folded = path;
+            FoldInPlace(folded);
+            std::string_view root = std::string_view(folded).substr(0, folded.find('\\'));
             if (std::find(kRoots.begin(), kRoots.end(), root) == kRoots.end())
                 return fail(i, "unknown root key \"" + path.substr(0, root.size()) + "\"");
-            if (!folded.empty() && folded.back() == '\\')
+            if (folded.back() == '\\')
                 return fail(i, "key name ends in '\\'");
             if (deletion) {
                 // The key and everything under it are gone from here on.
@@ -270,55 +313,71 @@ bool RegistryFile::ParseAll(std::string_view name, std::string &error)
                 std::erase_if(keys_, [&](const auto &entry) {
                     return entry.first == folded || entry.first.starts_with(prefix);
                 });
-                block = npos;
+                block = kNone;
                 inDeletedKey = true;
                 continue;
             }
-            AddKey(folded);
-            blocks_.push_back(Block{i, {}, {}, {}});
-            block = blocks_.size() - 1;
-            keys_[folded].blocks.push_back(block);
+            std::string_view key;
+            if (auto it = keys_.find(folded); it != keys_.end()) {
+                key = it->first;
+            } else {
+                if (pathArena_.size() + folded.size() > pathArena_.capacity())
+                    return fail(i, "key names longer than the file");  // cannot happen
+                const char *at = pathArena_.data() + pathArena_.size();
+                pathArena_.insert(pathArena_.end(), folded.begin(), folded.end());
+                key = std::string_view(at, folded.size());
+                AddKey(key);
+            }
+            blocks_.push_back(Block{std::uint32_t(values_.size()), 0, std::uint32_t(i)});
+            block = std::uint32_t(blocks_.size() - 1);
+            Key &k = keys_[key];
+            if (k.lastBlock != kNone)
+                blocks_[k.lastBlock].nextOfKey = block;
+            else
+                k.firstBlock = block;
+            k.lastBlock = block;
             inDeletedKey = false;
             continue;
         }
-        if (u[p] != u'"' && u[p] != u'@')
+        if (At(u, p) != u'"' && At(u, p) != u'@')
             return fail(i, "expected a key in [brackets], a value or a comment");
-        if (block == npos && !inDeletedKey)
+        if (block == kNone && !inDeletedKey)
             return fail(i, "value before the first key");
 
-        std::string valueName;
         std::size_t q;
-        if (u[p] == u'@') {
+        if (At(u, p) == u'@') {
+            text.clear();
             q = p + 1;
-        } else {
-            if (!ParseQuoted(u, p, l.end, text, q))
-                return fail(i, "value name is not closed by '\"'");
-            valueName = UnitsAsAnsi(text);
+        } else if (!ParseQuoted(u, p, l.end, &text, q)) {
+            return fail(i, "value name is not closed by '\"'");
         }
         q = SkipBlanks(u, q, l.end);
-        if (q == l.end || u[q] != u'=')
+        if (q == l.end || At(u, q) != u'=')
             return fail(i, "expected '=' after the value name");
         q = SkipBlanks(u, q + 1, l.end);
 
         std::size_t lastLine = i;
         std::size_t errorLine = i;
         std::string what;
-        if (!ParseData(i, q, lastLine, nullptr, errorLine, what))
+        if (!ParseData(u, i, q, lastLine, nullptr, errorLine, what))
             return fail(errorLine, what);
-        if (block != npos) {
-            values_.push_back(Value{Folded(std::move(valueName)), i, lastLine, q, false, std::nullopt, {}});
-            blocks_[block].values.push_back(values_.size() - 1);
-            blocks_[block].anchorLine = lastLine;
+        if (block != kNone) {
+            std::string valueName = UnitsAsAnsi(text);
+            FoldInPlace(valueName);
+            values_.push_back(Value{std::move(valueName), std::uint32_t(i), std::uint32_t(lastLine), std::uint32_t(q)});
+            Block &b = blocks_[block];
+            ++b.valueCount;
+            b.anchorLine = std::uint32_t(lastLine);
         }
         i = lastLine;
     }
     return true;
 }
 
-bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &lastLine, RegValue *out,
+template <class View>
+bool RegistryFile::ParseData(View u, std::size_t line, std::size_t pos, std::size_t &lastLine, RegValue *out,
                              std::size_t &errorLine, std::string &error) const
 {
-    const std::u16string_view u = units_;
     std::size_t end = lines_[line].end;
     lastLine = line;
     errorLine = line;
@@ -327,10 +386,10 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
         return false;
     };
 
-    if (pos < end && u[pos] == u'"') {
+    if (pos < end && At(u, pos) == u'"') {
         std::u16string text;
         std::size_t after;
-        if (!ParseQuoted(u, pos, end, text, after))
+        if (!ParseQuoted(u, pos, end, out ? &text : nullptr, after))
             return fail("string is not closed by '\"'");
         if (!OnlyBlanks(u, after, end))
             return fail("unexpected text after the string");
@@ -342,7 +401,7 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
         }
         return true;
     }
-    if (pos < end && u[pos] == u'-') {
+    if (pos < end && At(u, pos) == u'-') {
         if (!OnlyBlanks(u, pos + 1, end))
             return fail("unexpected text after '-'");
         if (out) {
@@ -355,8 +414,8 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
         std::size_t p = pos + 6;
         std::uint32_t v = 0;
         std::size_t digits = 0;
-        for (; p < end && HexDigit(u[p]) >= 0; ++p, ++digits)
-            v = (v << 4) | static_cast<std::uint32_t>(HexDigit(u[p]));
+        for (; p < end && HexDigit(At(u, p)) >= 0; ++p, ++digits)
+            v = (v << 4) | static_cast<std::uint32_t>(HexDigit(At(u, p)));
         if (digits == 0 || digits > 8 || !OnlyBlanks(u, p, end))
             return fail("dword value must be 1 to 8 hex digits");
         if (out) {
@@ -371,16 +430,16 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
 
     std::size_t p = pos + 3;
     std::uint32_t type = kRegBinary;
-    if (p < end && u[p] == u'(') {
+    if (p < end && At(u, p) == u'(') {
         std::size_t digits = 0;
         type = 0;
-        for (++p; p < end && HexDigit(u[p]) >= 0; ++p, ++digits)
-            type = (type << 4) | static_cast<std::uint32_t>(HexDigit(u[p]));
-        if (digits == 0 || digits > 8 || p >= end || u[p] != u')')
+        for (++p; p < end && HexDigit(At(u, p)) >= 0; ++p, ++digits)
+            type = (type << 4) | static_cast<std::uint32_t>(HexDigit(At(u, p)));
+        if (digits == 0 || digits > 8 || p >= end || At(u, p) != u')')
             return fail("hex(type) needs a hex type number");
         ++p;
     }
-    if (p >= end || u[p] != u':')
+    if (p >= end || At(u, p) != u':')
         return fail("expected ':' after hex");
     ++p;
 
@@ -389,7 +448,7 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
         p = SkipBlanks(u, p, end);
         if (p == end)
             break;
-        if (u[p] == u'\\' && OnlyBlanks(u, p + 1, end)) {
+        if (At(u, p) == u'\\' && OnlyBlanks(u, p + 1, end)) {
             // Continued on the next line.
             if (lastLine + 1 >= lines_.size())
                 return fail("value data continues past the end of the file");
@@ -399,22 +458,21 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
             end = lines_[lastLine].end;
             continue;
         }
-        int hi = HexDigit(u[p]);
-        if (hi < 0)
+        int v = HexDigit(At(u, p));
+        if (v < 0)
             return fail("expected a hex byte");
-        int v = hi;
         ++p;
-        if (p < end && HexDigit(u[p]) >= 0)
-            v = (v << 4) | HexDigit(u[p++]);
-        if (p < end && HexDigit(u[p]) >= 0)
+        if (p < end && HexDigit(At(u, p)) >= 0)
+            v = (v << 4) | HexDigit(At(u, p++));
+        if (p < end && HexDigit(At(u, p)) >= 0)
             return fail("a hex byte has at most 2 digits");
-        bytes.push_back(static_cast<std::uint8_t>(v));
+        if (out)
+            bytes.push_back(static_cast<std::uint8_t>(v));
         p = SkipBlanks(u, p, end);
-        if (p < end && u[p] == u',') {
+        if (p < end && At(u, p) == u',')
             ++p;
-        } else if (p < end && u[p] != u'\\') {
+        else if (p < end && At(u, p) != u'\\')
             return fail("expected ',' between hex bytes");
-        }
     }
     if (out) {
         out->type = type;
@@ -435,79 +493,112 @@ bool RegistryFile::ParseData(std::size_t line, std::size_t pos, std::size_t &las
 
 std::optional<RegValue> RegistryFile::Decode(const Value &value) const
 {
-    if (value.written)
-        return value.written;
+    if (value.written != kNone)
+        return written_[value.written];
     RegValue out;
     std::size_t lastLine, errorLine;
     std::string error;
-    if (!ParseData(value.firstLine, value.dataBegin, lastLine, &out, errorLine, error) || out.type == kDeleted)
+    bool ok = encoding_ == RegEncoding::Utf16Le
+                  ? ParseData(std::u16string_view(units_), value.firstLine, value.dataBegin, lastLine, &out,
+                              errorLine, error)
+                  : ParseData(AnsiUnits(), value.firstLine, value.dataBegin, lastLine, &out, errorLine, error);
+    if (!ok || out.type == kDeleted)
         return std::nullopt;
     return out;
 }
 
-bool RegistryFile::HasKey(std::string_view path) const { return keys_.contains(FoldName(path)); }
-
-std::size_t RegistryFile::FindValue(const Key &key, const std::string &foldedName) const
+const RegistryFile::Key *RegistryFile::FindKey(std::string_view path) const
 {
-    // The last of several values of one name wins, as on import.
-    for (auto b = key.blocks.rbegin(); b != key.blocks.rend(); ++b) {
-        const Block &block = blocks_[*b];
-        for (auto v = block.inserted.rbegin(); v != block.inserted.rend(); ++v) {
-            if (values_[*v].name == foldedName)
-                return *v;
+    scratch_.assign(path);
+    FoldInPlace(scratch_);
+    auto it = keys_.find(scratch_);
+    return it == keys_.end() ? nullptr : &it->second;
+}
+
+bool RegistryFile::HasKey(std::string_view path) const { return FindKey(path) != nullptr; }
+
+void RegistryFile::FindValue(const Key &key, const std::string &foldedName, std::uint32_t &value,
+                             std::uint32_t &added) const
+{
+    // The last of several values of one name wins, as on import; values
+    // added to a block come after the block's own.
+    value = added = kNone;
+    for (std::uint32_t b = key.firstBlock; b != kNone; b = blocks_[b].nextOfKey) {
+        const Block &block = blocks_[b];
+        for (std::uint32_t v = block.firstValue; v < block.firstValue + block.valueCount; ++v) {
+            if (values_[v].name == foldedName)
+                value = v, added = kNone;
         }
-        for (auto v = block.values.rbegin(); v != block.values.rend(); ++v) {
-            if (values_[*v].name == foldedName)
-                return *v;
+        for (std::uint32_t a = block.firstAdded; a != kNone; a = added_[a].next) {
+            if (added_[a].name == foldedName)
+                added = a, value = kNone;
         }
     }
-    return npos;
 }
 
 std::optional<RegValue> RegistryFile::Query(std::string_view key, std::string_view name) const
 {
-    auto it = keys_.find(FoldName(key));
-    if (it == keys_.end())
+    const Key *k = FindKey(key);
+    if (k == nullptr)
         return std::nullopt;
-    std::size_t v = FindValue(it->second, FoldName(name));
-    if (v == npos)
-        return std::nullopt;
-    return Decode(values_[v]);
+    std::uint32_t value, added;
+    FindValue(*k, FoldName(name), value, added);
+    if (added != kNone)
+        return written_[added_[added].written];
+    if (value != kNone)
+        return Decode(values_[value]);
+    return std::nullopt;
 }
 
 bool RegistryFile::Set(std::string_view key, std::string_view name, std::uint32_t type,
                        std::span<const std::uint8_t> data)
 {
-    auto it = keys_.find(FoldName(key));
-    if (it == keys_.end())
+    const Key *found = FindKey(key);
+    if (found == nullptr)
         return false;
-    Key &k = it->second;
+    Key &k = const_cast<Key &>(*found);
     std::string folded = FoldName(name);
-    RegValue value{type, std::vector<std::uint8_t>(data.begin(), data.end())};
     ++writeCount_;
 
-    std::size_t v = FindValue(k, folded);
-    if (v != npos) {
-        values_[v].written = std::move(value);
+    std::uint32_t value, added;
+    FindValue(k, folded, value, added);
+    std::uint32_t slot = value != kNone ? values_[value].written : added != kNone ? added_[added].written : kNone;
+    if (slot == kNone) {
+        written_.push_back({});
+        slot = std::uint32_t(written_.size() - 1);
+    }
+    written_[slot] = RegValue{type, std::vector<std::uint8_t>(data.begin(), data.end())};
+    if (value != kNone) {
+        values_[value].written = slot;
         return true;
     }
-    if (k.blocks.empty()) {
+    if (added != kNone)
+        return true;
+
+    if (k.lastBlock == kNone) {
         // Known only as the parent of another key: it gets a block of its
         // own at the end of the file.
-        blocks_.push_back(Block{npos, std::string(key), {}, {}});
-        k.blocks.push_back(blocks_.size() - 1);
+        addedPaths_.emplace_back(key);
+        Block b{std::uint32_t(values_.size()), 0, kNone};
+        b.addedPath = std::uint32_t(addedPaths_.size() - 1);
+        blocks_.push_back(b);
+        k.firstBlock = k.lastBlock = std::uint32_t(blocks_.size() - 1);
     }
-    Block &block = blocks_[k.blocks.back()];
-    // A new value's name is spelled as the caller gave it.
-    values_.push_back(Value{std::move(folded), npos, npos, npos, true, std::move(value), std::string(name)});
-    block.inserted.push_back(values_.size() - 1);
+    Block &block = blocks_[k.lastBlock];
+    added_.push_back(Added{std::move(folded), std::string(name), slot});
+    std::uint32_t a = std::uint32_t(added_.size() - 1);
+    if (block.lastAdded != kNone)
+        added_[block.lastAdded].next = a;
+    else
+        block.firstAdded = a;
+    block.lastAdded = a;
     return true;
 }
 
-std::u16string RegistryFile::LineEnd(std::size_t line) const
+std::u16string RegistryFile::LineEnd(std::uint32_t line) const
 {
-    auto endOf = [&](const Line &l) { return std::u16string(units_.substr(l.end, l.next - l.end)); };
-    if (line != npos && lines_[line].next > lines_[line].end)
+    auto endOf = [](const Line &l) { return l.next - l.end == 2 ? std::u16string(u"\r\n") : std::u16string(u"\n"); };
+    if (line != kNone && lines_[line].next > lines_[line].end)
         return endOf(lines_[line]);
     // The line has none (the last line of the file): the file's first line
     // end, or CR LF as regedit writes.
@@ -536,8 +627,8 @@ std::u16string RegistryFile::DataText(const RegValue &value) const
             return out;
         }
     }
+    char buf[16];
     if (value.type == kRegDword && d.size() == 4) {
-        char buf[16];
         std::uint32_t v = d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<std::uint32_t>(d[3]) << 24);
         std::snprintf(buf, sizeof buf, "dword:%08x", v);
         return ToUnits(buf);
@@ -550,7 +641,6 @@ std::u16string RegistryFile::DataText(const RegValue &value) const
             bytes.push_back(static_cast<std::uint8_t>(c >> 8));
         }
     }
-    char buf[16];
     if (value.type == kRegBinary)
         std::snprintf(buf, sizeof buf, "hex:");
     else
@@ -568,16 +658,7 @@ std::size_t RegistryFile::ByteOffset(std::size_t unit) const
     return bomBytes_ + (encoding_ == RegEncoding::Utf16Le ? 2 * unit : unit);
 }
 
-void RegistryFile::Emit(std::vector<std::uint8_t> &out, std::u16string_view text) const
-{
-    for (char16_t c : text) {
-        out.push_back(static_cast<std::uint8_t>(c));
-        if (encoding_ == RegEncoding::Utf16Le)
-            out.push_back(static_cast<std::uint8_t>(c >> 8));
-    }
-}
-
-std::vector<std::uint8_t> RegistryFile::Render() const
+void RegistryFile::RenderTo(const std::function<void(const std::uint8_t *, std::size_t)> &sink) const
 {
     struct Edit {
         std::size_t begin, end;  // units replaced
@@ -585,70 +666,126 @@ std::vector<std::uint8_t> RegistryFile::Render() const
         std::u16string text;
     };
     std::vector<Edit> edits;
-    auto quotedName = [&](std::string_view spelled) {
+    auto valueLine = [&](const Added &a) {
         std::u16string out = u"\"";
-        for (char16_t c : ToUnits(spelled)) {
+        for (char16_t c : ToUnits(a.spelled)) {
             if (c == u'\\' || c == u'"')
                 out.push_back(u'\\');
             out.push_back(c);
         }
-        return out + u"\"=";
+        return out + u"\"=" + DataText(written_[a.written]);
     };
 
-    for (std::size_t b = 0; b < blocks_.size(); ++b) {
-        const Block &block = blocks_[b];
-        for (std::size_t v : block.values) {
-            const Value &value = values_[v];
-            if (value.written)
-                edits.push_back({value.dataBegin, lines_[value.lastLine].end, edits.size(), DataText(*value.written)});
-        }
-        if (block.inserted.empty())
+    for (const Value &value : values_) {
+        if (value.written != kNone)
+            edits.push_back({value.dataBegin, lines_[value.lastLine].end, edits.size(), DataText(written_[value.written])});
+    }
+    for (const Block &block : blocks_) {
+        if (block.firstAdded == kNone)
             continue;
         std::u16string text;
         std::size_t at;
-        if (block.anchorLine != npos) {
-            std::u16string eol = LineEnd(block.anchorLine);
+        std::u16string eol = LineEnd(block.anchorLine);
+        if (block.anchorLine != kNone) {
             at = lines_[block.anchorLine].end;
-            for (std::size_t v : block.inserted)
-                text += eol + quotedName(values_[v].spelled) + DataText(*values_[v].written);
         } else {
             const Line &last = lines_.back();
-            std::u16string eol = LineEnd(npos);
-            at = units_.size();
+            at = last.next;
             if (last.next == last.end && last.end > last.begin)
                 text += eol;  // the file's last line has no line end
-            text += eol + u"[" + ToUnits(block.spelledPath) + u"]";
-            for (std::size_t v : block.inserted)
-                text += eol + quotedName(values_[v].spelled) + DataText(*values_[v].written);
-            text += eol;
+            text += eol + u"[" + ToUnits(addedPaths_[block.addedPath]) + u"]";
         }
+        for (std::uint32_t a = block.firstAdded; a != kNone; a = added_[a].next)
+            text += eol + valueLine(added_[a]);
+        if (block.anchorLine == kNone)
+            text += eol;
         edits.push_back({at, at, edits.size(), std::move(text)});
     }
     std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) {
         return a.begin != b.begin ? a.begin < b.begin : a.order < b.order;
     });
 
-    std::vector<std::uint8_t> out;
-    out.reserve(image_.size() + 64 * edits.size());
-    out.insert(out.end(), image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(bomBytes_));
+    std::vector<std::uint8_t> encoded;
+    sink(image_.data(), bomBytes_);
     std::size_t cursor = 0;
     for (const Edit &e : edits) {
-        out.insert(out.end(), image_.begin() + static_cast<std::ptrdiff_t>(ByteOffset(cursor)),
-                   image_.begin() + static_cast<std::ptrdiff_t>(ByteOffset(e.begin)));
-        Emit(out, e.text);
+        sink(image_.data() + ByteOffset(cursor), ByteOffset(e.begin) - ByteOffset(cursor));
+        encoded.clear();
+        for (char16_t c : e.text) {
+            encoded.push_back(static_cast<std::uint8_t>(c));
+            if (encoding_ == RegEncoding::Utf16Le)
+                encoded.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+        sink(encoded.data(), encoded.size());
         cursor = e.end;
     }
-    out.insert(out.end(), image_.begin() + static_cast<std::ptrdiff_t>(ByteOffset(cursor)), image_.end());
+    sink(image_.data() + ByteOffset(cursor), image_.size() - ByteOffset(cursor));
+}
+
+std::vector<std::uint8_t> RegistryFile::Render() const
+{
+    std::vector<std::uint8_t> out;
+    out.reserve(image_.size() + 64);
+    RenderTo([&](const std::uint8_t *p, std::size_t n) { out.insert(out.end(), p, p + n); });
     return out;
 }
 
-bool RegistryFile::Save(const std::string &path, std::string &error) const
-{
-    std::vector<std::uint8_t> image = Render();
-    return WriteFileAtomically(path, image, error);
-}
+namespace {
 
-bool WriteFileAtomically(const std::string &path, std::span<const std::uint8_t> data, std::string &error)
+// Writes the pieces a producer hands over to a file through a buffer.
+class BufferedFile {
+public:
+    explicit BufferedFile(int fd) : fd_(fd) { buffer_.reserve(kSize); }
+    void Put(const std::uint8_t *p, std::size_t n)
+    {
+        if (n >= kSize) {
+            Flush();
+            WriteAll(p, n);
+            return;
+        }
+        if (buffer_.size() + n > kSize)
+            Flush();
+        buffer_.insert(buffer_.end(), p, p + n);
+    }
+    // False when any write failed; errno tells why.
+    bool Finish()
+    {
+        Flush();
+        if (failed_)
+            errno = savedErrno_;
+        return !failed_;
+    }
+
+private:
+    static constexpr std::size_t kSize = 1 << 16;
+    void Flush()
+    {
+        WriteAll(buffer_.data(), buffer_.size());
+        buffer_.clear();
+    }
+    void WriteAll(const std::uint8_t *p, std::size_t n)
+    {
+        while (n > 0 && !failed_) {
+            ssize_t w = ::write(fd_, p, n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0) {
+                failed_ = true;
+                savedErrno_ = errno;
+                return;
+            }
+            p += w;
+            n -= static_cast<std::size_t>(w);
+        }
+    }
+    int fd_;
+    std::vector<std::uint8_t> buffer_;
+    bool failed_ = false;
+    int savedErrno_ = 0;
+};
+
+bool WriteAtomically(const std::string &path, const std::function<void(BufferedFile &)> &produce,
+                     std::string &error)
 {
     // Replace the file a symbolic link names, not the link.
     std::string target = path;
@@ -676,15 +813,10 @@ bool WriteFileAtomically(const std::string &path, std::span<const std::uint8_t> 
     struct stat st {};
     if (::stat(target.c_str(), &st) == 0 && ::fchmod(fd, st.st_mode & 07777) != 0)
         return abandon("cannot set the permissions of the temporary file");
-    std::size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return abandon("cannot write");
-        done += static_cast<std::size_t>(n);
-    }
+    BufferedFile out(fd);
+    produce(out);
+    if (!out.Finish())
+        return abandon("cannot write");
     if (::fsync(fd) != 0)
         return abandon("cannot flush to disk");
     if (::close(fd) != 0) {
@@ -703,6 +835,20 @@ bool WriteFileAtomically(const std::string &path, std::span<const std::uint8_t> 
         ::close(dirFd);
     }
     return true;
+}
+
+} // namespace
+
+bool RegistryFile::Save(const std::string &path, std::string &error) const
+{
+    return WriteAtomically(
+        path, [&](BufferedFile &out) { RenderTo([&](const std::uint8_t *p, std::size_t n) { out.Put(p, n); }); },
+        error);
+}
+
+bool WriteFileAtomically(const std::string &path, std::span<const std::uint8_t> data, std::string &error)
+{
+    return WriteAtomically(path, [&](BufferedFile &out) { out.Put(data.data(), data.size()); }, error);
 }
 
 } // namespace dialtrim

@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -52,6 +53,11 @@ public:
     // Reads and parses a file.
     static std::optional<RegistryFile> Load(const std::string &path, std::string &error);
 
+    RegistryFile(RegistryFile &&) = default;
+    RegistryFile &operator=(RegistryFile &&) = default;
+    RegistryFile(const RegistryFile &) = delete;
+    RegistryFile &operator=(const RegistryFile &) = delete;
+
     RegFormat format() const { return format_; }
     RegEncoding encoding() const { return encoding_; }
 
@@ -70,61 +76,82 @@ public:
     std::size_t writeCount() const { return writeCount_; }
     bool modified() const { return writeCount_ != 0; }
 
-    // The file image with the written values.
+    // The file image with the written values, whole or piece by piece.
     std::vector<std::uint8_t> Render() const;
+    void RenderTo(const std::function<void(const std::uint8_t *, std::size_t)> &sink) const;
 
-    // Writes Render() to path atomically: a temporary file beside it,
+    // Writes the image to path atomically: a temporary file beside it,
     // flushed to disk, then renamed over it. On failure path is unchanged.
     bool Save(const std::string &path, std::string &error) const;
 
 private:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
     struct Line {
-        std::size_t begin;  // first unit
-        std::size_t end;    // end of the content, before the line end
-        std::size_t next;   // first unit of the next line
+        std::uint32_t begin;  // first unit
+        std::uint32_t end;    // end of the content, before the line end
+        std::uint32_t next;   // first unit of the next line
     };
-    struct Value {
-        std::string name;          // folded
-        std::size_t firstLine;
-        std::size_t lastLine;      // differs for continued hex data
-        std::size_t dataBegin;     // unit after '='
-        bool inserted = false;     // added by Set, not in the file
-        std::optional<RegValue> written;
-        std::string spelled;       // name as given to Set, for an added value
+    struct Value {            // a value line (or lines, for continued hex data) of the file
+        std::string name;     // folded
+        std::uint32_t firstLine;
+        std::uint32_t lastLine;
+        std::uint32_t dataBegin;         // unit after '='
+        std::uint32_t written = kNone;   // index in written_
     };
-    struct Block {
-        std::size_t anchorLine;    // new values go after this line; npos: new block at the end
-        std::string spelledPath;   // for a block added at the end of the file
-        std::vector<std::size_t> values;    // from the file, in order
-        std::vector<std::size_t> inserted;  // added by Set, in order
+    struct Added {            // a value Set added to a block
+        std::string name;     // folded
+        std::string spelled;  // as given to Set
+        std::uint32_t written;
+        std::uint32_t next = kNone;      // next added value of the block
+    };
+    struct Block {            // one [key] section; a key may have several
+        std::uint32_t firstValue;
+        std::uint32_t valueCount = 0;
+        std::uint32_t anchorLine;        // new values go after this line; kNone: block added at the end
+        std::uint32_t nextOfKey = kNone;
+        std::uint32_t firstAdded = kNone;
+        std::uint32_t lastAdded = kNone;
+        std::uint32_t addedPath = kNone;  // index in addedPaths_, for a block added at the end
     };
     struct Key {
-        std::vector<std::size_t> blocks;
+        std::uint32_t firstBlock = kNone;
+        std::uint32_t lastBlock = kNone;
     };
 
     RegistryFile() = default;
-    bool ParseAll(std::string_view name, std::string &error);
-    void AddKey(const std::string &folded);
-    std::size_t FindValue(const Key &key, const std::string &foldedName) const;
-    bool ParseData(std::size_t line, std::size_t pos, std::size_t &lastLine, RegValue *out,
+    template <class View> bool ParseAll(View u, std::string_view name, std::string &error);
+    template <class View>
+    bool ParseData(View u, std::size_t line, std::size_t pos, std::size_t &lastLine, RegValue *out,
                    std::size_t &errorLine, std::string &error) const;
+    void AddKey(std::string_view folded);
+    const Key *FindKey(std::string_view path) const;
+    // The value of that name that counts (the last), as a written_ index or
+    // a values_ index; both kNone when absent.
+    void FindValue(const Key &key, const std::string &foldedName, std::uint32_t &value,
+                   std::uint32_t &added) const;
     std::optional<RegValue> Decode(const Value &value) const;
     std::string UnitsAsAnsi(std::u16string_view units) const;
-    std::u16string DataText(const RegValue &value) const;
     std::u16string ToUnits(std::string_view ansi) const;
-    std::u16string LineEnd(std::size_t line) const;
-    void Emit(std::vector<std::uint8_t> &out, std::u16string_view text) const;
+    std::u16string DataText(const RegValue &value) const;
+    std::u16string LineEnd(std::uint32_t line) const;
     std::size_t ByteOffset(std::size_t unit) const;
+    std::string_view AnsiUnits() const;
 
     std::vector<std::uint8_t> image_;
     std::size_t bomBytes_ = 0;
     RegFormat format_ = RegFormat::Regedit4;
     RegEncoding encoding_ = RegEncoding::Ansi;
-    std::u16string units_;
+    std::u16string units_;            // the text of a UTF-16 file; an 8-bit file is read in place
     std::vector<Line> lines_;
     std::vector<Value> values_;
     std::vector<Block> blocks_;
-    std::unordered_map<std::string, Key> keys_;
+    std::vector<Added> added_;
+    std::vector<RegValue> written_;
+    std::vector<std::string> addedPaths_;  // spelled paths of blocks added at the end
+    std::vector<char> pathArena_;     // folded key paths; the map's keys point into it
+    std::unordered_map<std::string_view, Key> keys_;
+    mutable std::string scratch_;
     std::size_t writeCount_ = 0;
 };
 

@@ -235,7 +235,7 @@ void RegistryFile::AddKey(std::string_view folded)
 template <class View> bool RegistryFile::ParseAll(View u, std::string_view name, std::string &error)
 {
     // Lines: a line ends at LF; a CR right before it belongs to the line end.
-    lines_.reserve(u.size() / 24 + 1);
+    lines_.reserve(static_cast<std::size_t>(std::count(u.begin(), u.end(), '\n')) + 1);
     for (std::size_t p = 0; p < u.size() || lines_.empty();) {
         std::size_t lf = u.find(static_cast<typename View::value_type>('\n'), p);
         if (lf == View::npos) {
@@ -274,11 +274,23 @@ template <class View> bool RegistryFile::ParseAll(View u, std::string_view name,
                            "\"Windows Registry Editor Version 5.00\"");
     }
 
+    // Room for what the lines hold, so that nothing grows by doubling.
     // Folded key paths are kept once, in an arena the map's keys point into;
     // no path is longer than its header line, so the arena never moves.
-    pathArena_.reserve(u.size() + 1);
-    keys_.reserve(lines_.size() / 3 + 16);
-    values_.reserve(lines_.size() / 2 + 1);
+    std::size_t headers = 0, headerUnits = 0, valueLines = 0;
+    for (std::size_t i = 1; i < lines_.size(); ++i) {
+        std::size_t p = SkipBlanks(u, lines_[i].begin, lines_[i].end);
+        if (p == lines_[i].end)
+            continue;
+        if (At(u, p) == u'[')
+            ++headers, headerUnits += lines_[i].end - p;
+        else if (At(u, p) == u'"' || At(u, p) == u'@')
+            ++valueLines;
+    }
+    pathArena_.reserve(headerUnits + 1);
+    keys_.reserve(headers + 16);
+    blocks_.reserve(headers);
+    values_.reserve(valueLines);
 
     std::uint32_t block = kNone;  // block of the current key; kNone before the first key
     bool inDeletedKey = false;    // after [-key]: values there belong to no key

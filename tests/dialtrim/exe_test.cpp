@@ -1,11 +1,13 @@
 // The host executable: environment, registry file in and out, exit status.
 // Each run is a new session without a controlling terminal, so the key
 // wait ends at once with -1 (status 255).
+#include "app.hpp"
 #include "support.hpp"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <poll.h>
@@ -183,6 +185,74 @@ TEST_F(Exe, NamesWhatIsMissing)
     e = RunExe({Registry()}, {});
     EXPECT_EQ(e.status, 2);
     EXPECT_NE(e.err.find("modems.reg: cannot open: No such file or directory"), std::string::npos) << e.err;
+}
+
+// The host program in-process, with its console given by the test.
+class HostProgram : public Exe {
+protected:
+    int Run(std::vector<std::string> args, std::function<int()> readKey)
+    {
+        args.insert(args.begin(), "dialtrim");
+        std::vector<char *> argv;
+        for (auto &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        AppConsole console;
+        console.output = [&](std::string_view text) {
+            out_ += text;
+            if (onOutput_)
+                onOutput_();
+        };
+        console.errors = [&](std::string_view text) { err_ += text; };
+        console.readKey = std::move(readKey);
+        return RunHostProgram(static_cast<int>(args.size()), argv.data(), path_.c_str(), nullptr, console);
+    }
+    std::string out_, err_;
+    std::function<void()> onOutput_;
+};
+
+TEST_F(HostProgram, WritesTheFileBackBeforeTheKeyWait)
+{
+    // A run ended at the prompt (Ctrl+C, a closed window) keeps what the
+    // lines above the prompt said was done.
+    Write(Bytes(kModems));
+    std::vector<std::uint8_t> atKeyWait;
+    int status = Run({}, [&] {
+        atKeyWait = Read();
+        return 'q';
+    });
+    EXPECT_EQ(status, 'q');
+    std::string expected = kModems;
+    expected.replace(expected.find("\"DialSuffix\"=\";\""), 16, "\"DialSuffix\"=\"\"");
+    EXPECT_EQ(atKeyWait, Bytes(expected));
+    EXPECT_EQ(Read(), Bytes(expected));
+}
+
+TEST_F(HostProgram, AFailedWriteBackIsReportedAndFailsTheRun)
+{
+    Write(Bytes(kModems));
+    // The directory goes away while the walk prints, so the file cannot be
+    // replaced.
+    onOutput_ = [&] {
+        if (out_.find("has had DialSuffix removed") != std::string::npos)
+            fs::remove_all(dir_);
+    };
+    int status = Run({}, [] { return 'q'; });
+    EXPECT_EQ(status, kHostFailure);
+    EXPECT_NE(err_.find("modems.reg: cannot create a temporary file"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("(the changes shown were not saved)"), std::string::npos) << err_;
+}
+
+TEST_F(HostProgram, ResetEndsInsideTheProgramAndStillWritesBack)
+{
+    const std::string before = ModemRegistry({{0, {Str("Nuvalt ThinPocket Modem"), true, Str("")}}});
+    Write(Bytes(before));
+    int waits = 0;
+    EXPECT_EQ(Run({"/u"}, [&] { return ++waits; }), 0);
+    EXPECT_EQ(waits, 0);
+    std::string expected = before;
+    expected.replace(expected.find("\"DialSuffix\"=\"\""), 15, "\"DialSuffix\"=\";\"");
+    EXPECT_EQ(Read(), Bytes(expected));
 }
 
 } // namespace

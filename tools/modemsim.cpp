@@ -1,5 +1,6 @@
 // modemsim: loads the driver on a simulated PC described by a machine file
 // (or the built-in typical boot) and reports what happened.
+#include "sim/image/driver_image.hpp"
 #include "sim/machine/machine.hpp"
 
 #include <cstdlib>
@@ -10,17 +11,19 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: modemsim [MACHINE.toml] [--debug N] [--json] [--unload]\n"
+    "usage: modemsim [MACHINE.toml] [--debug N] [--json] [--unload] [--image MODEM.SYS]\n"
     "\n"
     "Loads the ThinPocket driver on a simulated PC and reports the load.\n"
     "  MACHINE.toml  machine description; without it, the built-in typical boot\n"
     "  --debug N     the value the driver's defaults give Debug (overrides driver.debug)\n"
     "  --json        write the full report as JSON instead of the summary\n"
     "  --unload      also run the driver's unload routine and report it\n"
+    "  --image PATH  run this kernel image of the driver instead of the built-in\n"
+    "                driver; its Debug is the one it was built with\n"
     "  --help        show this text\n"
     "\n"
     "Exit status: 0 when the load ran (whatever status the driver returned),\n"
-    "2 for a bad command line or machine file.\n";
+    "2 for a bad command line, machine file or image.\n";
 
 int usage_error(const std::string& why) {
     std::cerr << "modemsim: " << why << "\n\n" << kUsage;
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
     std::optional<std::uint32_t> debug;
     bool json = false;
     bool unload = false;
+    std::optional<std::string> image;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -60,6 +64,9 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) return usage_error("--debug needs a value");
             debug = parse_number(argv[++i]);
             if (!debug) return usage_error(std::string("--debug: not a 32-bit unsigned number: ") + argv[i]);
+        } else if (arg == "--image") {
+            if (i + 1 >= argc) return usage_error("--image needs a path");
+            image = argv[++i];
         } else if (arg.starts_with("--")) {
             return usage_error("unknown option " + arg);
         } else if (machine_file) {
@@ -78,7 +85,20 @@ int main(int argc, char** argv) {
     }
     if (debug) spec.debug = *debug;
 
-    sim::Machine machine(spec);
+    std::unique_ptr<sim::DriverImage> driver_image;
+    if (image) {
+        if (auto status = sim::run_in_image_simulator(argc, argv)) return *status;
+        try {
+            driver_image = sim::DriverImage::load(*image);
+        } catch (const sim::ImageError& e) {
+            std::cerr << "modemsim: " << e.what() << "\n";
+            return 2;
+        }
+        if (debug) std::cerr << "modemsim: note: --debug does not reach an image, whose Debug is built in\n";
+    }
+
+    sim::Machine machine(spec, driver_image ? driver_image->binding() : sim::host_driver());
+    if (driver_image) driver_image->describe(*machine.kernel().driver_object());
     machine.load();
     machine.probe();
     if (unload) machine.unload();

@@ -12,6 +12,7 @@ packages=(
   gcc-mingw-w64-i686 binutils-mingw-w64-i686
   # Wine, with its 32-bit part, runs DIALTRIM.EXE in the tests
   wine wine32:i386
+  clang libclang-rt-14-dev   # libFuzzer for the harnesses of scripts/fuzz.sh
 )
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }

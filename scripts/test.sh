@@ -17,3 +17,4 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 cmake -S . -B build-asan -DKIT_SANITIZE=ON -DKIT_BENCHMARKS=OFF
 cmake --build build-asan -j"$jobs"
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
+echo "== fuzzing, a minute per harness"; bash scripts/fuzz.sh 60

@@ -319,6 +319,11 @@ template <class View> bool RegistryFile::ParseAll(View u, std::string_view name,
                 return fail(i, "unknown root key \"" + path.substr(0, root.size()) + "\"");
             if (folded.back() == '\\')
                 return fail(i, "key name ends in '\\'");
+            // No empty part either: with two backslashes in a row, the name
+            // up to the second would be a parent key ending in '\', which
+            // no file can name and so no write-back could add a block for.
+            if (folded.find("\\\\") != std::string::npos)
+                return fail(i, "key name has an empty part (two '\\' in a row)");
             if (deletion) {
                 // The key and everything under it are gone from here on.
                 std::string prefix = folded + "\\";

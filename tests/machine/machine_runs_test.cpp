@@ -38,7 +38,9 @@ TEST_P(ExampleMachine, LoadsAsDescribed) {
     const Json r = run_file(x.file);
     EXPECT_EQ(r["status"], x.status) << r["meaning"];
     EXPECT_EQ(r["stall"]["us"], x.stall_us);
-    if (x.socket) EXPECT_EQ(r["record"]["Socket"], *x.socket);
+    if (x.socket) {
+        EXPECT_EQ(r["record"]["Socket"], *x.socket);
+    }
     EXPECT_EQ(r["uart"]["found"], x.com_port.has_value());
     if (x.com_port) {
         EXPECT_EQ(r["uart"]["port"], *x.com_port);

@@ -69,8 +69,11 @@ status_or = 0x80
     ASSERT_EQ(m.registry[0].values.size(), 3u);
     for (const sim::RegistryValueSpec& v : m.registry[0].values) {
         EXPECT_EQ(v.is_string, v.name == "Comment") << v.name;
-        if (v.name == "Comment") EXPECT_EQ(v.text, "text");
-        if (v.name == "PortAddress") EXPECT_EQ(v.number, 0x3E8u);
+        if (v.name == "Comment") {
+            EXPECT_EQ(v.text, "text");
+        } else if (v.name == "PortAddress") {
+            EXPECT_EQ(v.number, 0x3E8u);
+        }
     }
     EXPECT_EQ(m.faults.create_device_status, static_cast<NTSTATUS>(0xC000009Au));
     EXPECT_EQ(m.faults.create_link_status, static_cast<NTSTATUS>(0xC0000035u));

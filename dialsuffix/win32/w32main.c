@@ -111,10 +111,10 @@ int DtGetKey(void)
         CloseHandle(console);
         return -1;
     }
-    /* No echo and no line input for the wait; processed input off too, so
-     * that Ctrl+C ends the wait as a key (code 3) and the mode is always
-     * put back. */
-    SetConsoleMode(console, saved & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_PROCESSED_INPUT));
+    /* For the wait, as the C runtime's console read does: no echo, no line
+     * input, no processed input (so Ctrl+C ends the wait as a key, code 3,
+     * and the mode is always put back), and no mouse or window events. */
+    SetConsoleMode(console, 0);
     for (;;) {
         if (!ReadConsoleInputA(console, &record, 1, &count) || count == 0)
             break; /* the console cannot be read: -1 */

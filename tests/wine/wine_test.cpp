@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <pty.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,11 +42,9 @@ struct Child {
     std::string out; // standard output
 };
 
-// Runs argv with the environment changed by env ("NAME=value" sets,
-// "NAME" removes), in a new session, stdin from /dev/null, stderr to
-// errPath; kills the whole session after timeoutSeconds.
-Child Run(const std::vector<std::string> &argv, const std::vector<std::string> &env, int timeoutSeconds,
-          const std::string &errPath = "/dev/null")
+// The process environment changed by env: "NAME=value" sets, "NAME"
+// removes.
+std::vector<std::string> Environment(const std::vector<std::string> &env)
 {
     std::vector<std::string> environment;
     for (char **e = environ; *e != nullptr; ++e) {
@@ -59,13 +59,42 @@ Child Run(const std::vector<std::string> &argv, const std::vector<std::string> &
     for (const std::string &change : env)
         if (change.find('=') != std::string::npos)
             environment.push_back(change);
-    std::vector<char *> args, envp;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    for (const std::string &e : environment)
-        envp.push_back(const_cast<char *>(e.c_str()));
-    envp.push_back(nullptr);
+    return environment;
+}
+
+std::vector<char *> Pointers(const std::vector<std::string> &texts)
+{
+    std::vector<char *> out;
+    for (const std::string &t : texts)
+        out.push_back(const_cast<char *>(t.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+// Waits for pid until the deadline; kills its session when it is passed.
+bool Reap(pid_t pid, std::chrono::steady_clock::time_point deadline, int &wstatus)
+{
+    for (;;) {
+        if (waitpid(pid, &wstatus, WNOHANG) == pid)
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+            waitpid(pid, &wstatus, 0);
+            return false;
+        }
+        usleep(20000);
+    }
+}
+
+// Runs argv with the environment changed by env, in a new session, stdin
+// from /dev/null, stderr to errPath; kills the whole session after
+// timeoutSeconds.
+Child Run(const std::vector<std::string> &argv, const std::vector<std::string> &env, int timeoutSeconds,
+          const std::string &errPath = "/dev/null")
+{
+    std::vector<std::string> environment = Environment(env);
+    std::vector<char *> args = Pointers(argv), envp = Pointers(environment);
 
     Child child;
     int pipeFds[2];
@@ -133,6 +162,60 @@ Child Run(const std::vector<std::string> &argv, const std::vector<std::string> &
         return child;
     }
     if (WIFEXITED(wstatus))
+        child.status = WEXITSTATUS(wstatus);
+    return child;
+}
+
+// Runs argv on a new pseudo-terminal, its controlling terminal, and types
+// keys once the output shows prompt. Output and status as Run gives them.
+Child OnTerminal(const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                 const std::string &prompt, const std::string &keys, int timeoutSeconds,
+                 const std::string &errPath)
+{
+    std::vector<std::string> environment = Environment(env);
+    std::vector<char *> args = Pointers(argv), envp = Pointers(environment);
+    Child child;
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0)
+        return child;
+    if (pid == 0) {
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err >= 0)
+            dup2(err, 2);
+        execvpe(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    bool typed = false;
+    while (std::chrono::steady_clock::now() < deadline) {
+        struct pollfd p {master, POLLIN, 0};
+        int ready = poll(&p, 1, 50);
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready > 0) {
+            char buffer[4096];
+            ssize_t n = read(master, buffer, sizeof(buffer));
+            if (n <= 0)
+                break; // every holder of the terminal is gone
+            child.out.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (!typed && child.out.find(prompt) != std::string::npos) {
+            typed = write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+        }
+        int wstatus = 0;
+        if (waitpid(pid, &wstatus, WNOHANG) == pid) {
+            close(master);
+            if (WIFEXITED(wstatus))
+                child.status = WEXITSTATUS(wstatus);
+            return child;
+        }
+    }
+    int wstatus = 0;
+    bool ended = Reap(pid, std::chrono::steady_clock::now() + std::chrono::seconds(5), wstatus);
+    close(master);
+    child.timedOut = !ended;
+    if (ended && WIFEXITED(wstatus))
         child.status = WEXITSTATUS(wstatus);
     return child;
 }
@@ -209,6 +292,14 @@ public:
         argv.insert(argv.begin(), WINE_PROGRAM);
 #endif
         return Run(argv, env_, timeoutSeconds, log_);
+    }
+
+    Child WineOnTerminal(std::vector<std::string> argv, const std::string &prompt, const std::string &keys) const
+    {
+#ifdef WINE_PROGRAM
+        argv.insert(argv.begin(), WINE_PROGRAM);
+#endif
+        return OnTerminal(argv, env_, prompt, keys, 60, log_);
     }
 
     bool Import(const std::string &regFile) const
@@ -406,6 +497,43 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, UnderWineNt,
                                          // The platform test comes before the command line.
                                          Case{"BadCommandLine", "win95.reg", {"/x", "y"}, 26}),
                          [](const testing::TestParamInfo<Case> &info) { return std::string(info.param.label); });
+
+struct KeyCase {
+    const char *label;
+    std::string keys;         // typed on the terminal
+    std::vector<int> statuses; // the key codes that may end the wait
+};
+
+class KeyOnConsole : public testing::TestWithParam<KeyCase> {
+protected:
+    void SetUp() override
+    {
+        if (!gWine->ready()) {
+            if (gWine->problem().find("not found when the build") != std::string::npos)
+                GTEST_SKIP() << gWine->problem();
+            FAIL() << gWine->problem();
+        }
+    }
+};
+
+// With a console (Wine's, over a terminal), the key wait reads the console
+// and the process reports the key's code.
+TEST_P(KeyOnConsole, EndsTheWaitWithTheKeysCode)
+{
+    ASSERT_TRUE(gWine->Load(Fixture("win95.reg")));
+    Child c = gWine->WineOnTerminal({gWine->dir() + "/win95/DIALTRIM.EXE"}, "Press any key", GetParam().keys);
+    ASSERT_FALSE(c.timedOut) << "the key did not end the wait; output:\n" << c.out;
+    EXPECT_NE(c.out.find("Press any key to continue ..."), std::string::npos);
+    const std::vector<int> &allowed = GetParam().statuses;
+    EXPECT_NE(std::find(allowed.begin(), allowed.end(), c.status), allowed.end()) << "status " << c.status;
+}
+
+// Wine's terminal input does not mark the cursor block as the separate
+// block, so a cursor key may come with either extended prefix there.
+INSTANTIATE_TEST_SUITE_P(Keys, KeyOnConsole,
+                         testing::Values(KeyCase{"Letter", "x", {'x'}}, KeyCase{"CapitalLetter", "Q", {'Q'}},
+                                         KeyCase{"CursorLeft", "\x1b[D", {0, 224}}),
+                         [](const testing::TestParamInfo<KeyCase> &info) { return std::string(info.param.label); });
 
 } // namespace
 

@@ -41,7 +41,7 @@ for reg in tests/dialtrim/fixtures/*.reg; do
   [ -f "$reg" ] && cp "$reg" "$seeds/fuzz_regfile/"
 done
 
-declare -A max_len=([fuzz_cis]=4097 [fuzz_load]=2048 [fuzz_regfile]=8192 [fuzz_cmdline]=2048)
+declare -A max_len=([fuzz_cis]=4097 [fuzz_load]=2048 [fuzz_regfile]=4096 [fuzz_cmdline]=2048)
 harnesses=${FUZZ_HARNESSES:-fuzz_cis fuzz_load fuzz_regfile fuzz_cmdline}
 failed=()
 for h in $harnesses; do
@@ -59,7 +59,7 @@ for h in $harnesses; do
   echo "== $h for ${seconds}s"
   log=$build/$h.log
   if "$build/$h" "${options[@]}" "$corpus" "fuzz/corpus/$h" "$seeds/$h" >"$log" 2>&1; then
-    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+ +DONE)' "$log" || tail -n 3 "$log"
+    grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+[[:space:]]+DONE)' "$log" || tail -n 3 "$log"
   else
     tail -n 40 "$log"
     echo "== $h: FINDING, input kept in $findings/" >&2

@@ -215,21 +215,21 @@ std::optional<RegistryFile> RegistryFile::Parse(std::vector<std::uint8_t> image,
     return file;
 }
 
-void RegistryFile::AddKey(std::string_view folded)
+RegistryFile::Key &RegistryFile::AddKey(std::string_view folded)
 {
     // The key, then its parents up to the root, stopping at the first one
     // already known (its own parents are then known too). The parents are
-    // prefixes of the same text.
-    std::size_t len = folded.size();
-    for (bool first = true;; first = false) {
-        bool added = keys_.try_emplace(folded.substr(0, len)).second;
-        if (!added && !first)
-            break;
+    // prefixes of the same text. (A reference stays valid as the map grows.)
+    Key &key = keys_.try_emplace(folded).first->second;
+    for (std::size_t len = folded.size();;) {
         std::size_t cut = folded.rfind('\\', len - 1);
         if (cut == std::string_view::npos || cut == 0)
             break;
         len = cut;
+        if (!keys_.try_emplace(folded.substr(0, len)).second)
+            break;
     }
+    return key;
 }
 
 template <class View> bool RegistryFile::ParseAll(View u, std::string_view name, std::string &error)
@@ -334,20 +334,18 @@ template <class View> bool RegistryFile::ParseAll(View u, std::string_view name,
                 inDeletedKey = true;
                 continue;
             }
-            std::string_view key;
-            if (auto it = keys_.find(folded); it != keys_.end()) {
-                key = it->first;
-            } else {
+            auto it = keys_.find(folded);
+            Key *known = it != keys_.end() ? &it->second : nullptr;
+            if (known == nullptr) {
                 if (pathArena_.size() + folded.size() > pathArena_.capacity())
                     return fail(i, "key names longer than the file");  // cannot happen
                 const char *at = pathArena_.data() + pathArena_.size();
                 pathArena_.insert(pathArena_.end(), folded.begin(), folded.end());
-                key = std::string_view(at, folded.size());
-                AddKey(key);
+                known = &AddKey(std::string_view(at, folded.size()));
             }
             blocks_.push_back(Block{std::uint32_t(values_.size()), 0, std::uint32_t(i)});
             block = std::uint32_t(blocks_.size() - 1);
-            Key &k = keys_[key];
+            Key &k = *known;
             if (k.lastBlock != kNone)
                 blocks_[k.lastBlock].nextOfKey = block;
             else

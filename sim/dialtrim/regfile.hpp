@@ -124,7 +124,8 @@ private:
     template <class View>
     bool ParseData(View u, std::size_t line, std::size_t pos, std::size_t &lastLine, RegValue *out,
                    std::size_t &errorLine, std::string &error) const;
-    void AddKey(std::string_view folded);
+    using KeyMap = std::unordered_map<std::string_view, Key>;
+    Key &AddKey(std::string_view folded);
     const Key *FindKey(std::string_view path) const;
     // The value of that name that counts (the last), as a written_ index or
     // a values_ index; both kNone when absent.
@@ -150,7 +151,7 @@ private:
     std::vector<RegValue> written_;
     std::vector<std::string> addedPaths_;  // spelled paths of blocks added at the end
     std::vector<char> pathArena_;     // folded key paths; the map's keys point into it
-    std::unordered_map<std::string_view, Key> keys_;
+    KeyMap keys_;
     mutable std::string scratch_;
     std::size_t writeCount_ = 0;
 };

@@ -8,6 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtomlplusplus-dev nlohmann-json3-dev
   firmware-linux-free   # real PC Card CIS images under /lib/firmware/cis
+  # 32-bit x86 Linux cross compiler: modemsim32, which runs MODEM.SYS itself
+  gcc-i686-linux-gnu g++-i686-linux-gnu
   # Cross tools for the target images MODEM.SYS and DIALTRIM.EXE
   gcc-mingw-w64-i686 binutils-mingw-w64-i686
   # Wine, with its 32-bit part, runs DIALTRIM.EXE in the tests

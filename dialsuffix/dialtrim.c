@@ -161,9 +161,14 @@ BOOL ModifyModemSettings(BOOL reset)
             DtPrint("Unable to change dial suffix\n");
             continue;
         }
-        /* Written even when it already holds this content; the line and
-         * the changed flag follow from the settings key having opened. */
-        RegSetValueExA(key, DialSuffixValue, 0, REG_SZ, suffix, sizeof(suffix));
+        /* Written even when it already holds this content. A value the
+         * registry refused to take is reported like a settings key that
+         * cannot be opened, not as changed. */
+        if (RegSetValueExA(key, DialSuffixValue, 0, REG_SZ, suffix, sizeof(suffix)) != ERROR_SUCCESS) {
+            RegCloseKey(key);
+            DtPrint("Unable to change dial suffix\n");
+            continue;
+        }
         if (reset)
             DtPrint("%s has had DialSuffix set to ';'\n", model);
         else

@@ -21,6 +21,7 @@ std::jmp_buf *gExitJump = nullptr;
 int gExitStatus = 0;
 
 constexpr const char *kRootPath = "HKEY_LOCAL_MACHINE";
+constexpr LONG kErrorAccessDenied = 5;
 
 std::uintptr_t HandleValue(HKEY key) { return reinterpret_cast<std::uintptr_t>(key); }
 
@@ -103,6 +104,7 @@ using dialtrim::RegCall;
 using dialtrim::Session;
 using dialtrim::Trace;
 using dialtrim::KeyPath;
+using dialtrim::kErrorAccessDenied;
 
 extern "C" {
 
@@ -208,6 +210,8 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
         rc = ERROR_INVALID_PARAMETER;
     else if (!KeyPath(s, key, path))
         rc = ERROR_INVALID_HANDLE;
+    else if (s.valueWritesFail)
+        rc = kErrorAccessDenied;
     call.path = path;
     if (rc == ERROR_SUCCESS &&
         (s.registry == nullptr ||

@@ -39,6 +39,9 @@ struct HostSession {
     // What the version query reports.
     std::uint32_t platformId = 1;
     bool versionQueryFails = false;
+    // Every value write is refused (as a registry that is full or read-only
+    // refuses it).
+    bool valueWritesFail = false;
 
     // Where printed text goes; by default standard output, written at once.
     std::function<void(std::string_view)> output;

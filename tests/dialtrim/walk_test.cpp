@@ -141,6 +141,25 @@ const WalkCase kWalkCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Registry, WalkCases, testing::ValuesIn(kWalkCases), CaseName);
 
+TEST(Walk, ARefusedWriteIsNotReportedAsAChange)
+{
+    RegistryFile file = ParseOrDie(ModemRegistry({{0, kThinPocket}, {1, {Str("Nuvalt B")}}}));
+    HostSession session;
+    session.registry = &file;
+    session.valueWritesFail = true;
+    std::string output;
+    session.output = [&](std::string_view text) { output += text; };
+    BOOL changed;
+    {
+        SessionScope scope(session);
+        changed = ModifyModemSettings(FALSE);
+    }
+    EXPECT_FALSE(changed);
+    EXPECT_EQ(output, "Unable to change dial suffix\nUnable to change dial suffix\n");
+    EXPECT_FALSE(file.modified());
+    EXPECT_TRUE(session.openKeys.empty());
+}
+
 TEST(Walk, VisitsOnlyUpToTheFirstMissingNumber)
 {
     RegistryFile file = ParseOrDie(ModemRegistry({{0, {Str("Hayes")}}, {2, kThinPocket}}));

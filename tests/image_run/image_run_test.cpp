@@ -117,9 +117,9 @@ void PrintTo(const Case& c, std::ostream* os) { *os << fs::path(c.machine).filen
 
 class ImageMatchesHostBuild : public testing::TestWithParam<Case> {};
 
-TEST_P(ImageMatchesHostBuild, ReportFieldForField) {
-    if (kDebugImages.size() != 3) GTEST_SKIP() << "MODEM.SYS is not built";
-    const Case& c = GetParam();
+// The image run of a machine file and Debug level against the host-built
+// driver's run, in the 64-bit build and in modemsim32.
+void expect_image_matches_host_build(const Case& c) {
     const std::vector<std::string> host_args = {c.machine, "--debug", std::to_string(c.debug), "--json", "--unload"};
     Json host = report_of(run(MODEMSIM, host_args));
     Json host32 = report_of(run(MODEMSIM32, host_args)); // the host-built driver in the 32-bit build
@@ -136,6 +136,11 @@ TEST_P(ImageMatchesHostBuild, ReportFieldForField) {
     EXPECT_EQ(image.size(), host.size());
 }
 
+TEST_P(ImageMatchesHostBuild, ReportFieldForField) {
+    if (kDebugImages.size() != 3) GTEST_SKIP() << "MODEM.SYS is not built";
+    expect_image_matches_host_build(GetParam());
+}
+
 std::vector<Case> all_cases() {
     std::vector<Case> out;
     for (const std::string& m : machine_files())
@@ -150,6 +155,50 @@ INSTANTIATE_TEST_SUITE_P(MachinesAndDebugLevels, ImageMatchesHostBuild, testing:
                                  if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return name + "_debug" + std::to_string(info.param.debug);
                          });
+
+// The real cards of Debian's firmware-linux-free, each the card of the
+// typical machine's first socket.
+const fs::path kFirmware = "/lib/firmware/cis";
+
+class FirmwareCardImageMatchesHostBuild : public testing::TestWithParam<Case> {};
+
+TEST_P(FirmwareCardImageMatchesHostBuild, ReportFieldForField) {
+    if (kDebugImages.size() != 3) GTEST_SKIP() << "MODEM.SYS is not built";
+    const fs::path cis = GetParam().machine;
+    const fs::path machine = fs::temp_directory_path() /
+                             ("image-run-" + std::to_string(getpid()) + "-" + cis.stem().string() + ".toml");
+    std::ofstream(machine) << "name = \"firmware card " << cis.filename().string() << "\"\n"
+                           << "[[controller]]\nport = 0x3E0\nid = 0x82\n"
+                           << "[[socket]]\ncontroller = 0x3E0\nbank = 0\ncard = \"" << cis.string() << "\"\n"
+                           << "[[socket]]\ncontroller = 0x3E0\nbank = 1\ncard = \"none\"\n";
+    expect_image_matches_host_build({machine.string(), GetParam().debug});
+    fs::remove(machine);
+}
+
+std::vector<Case> firmware_cases() {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(kFirmware, ec))
+        if (e.path().extension() == ".cis") files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    std::vector<Case> out;
+    for (const std::string& f : files)
+        for (unsigned d : {0u, 1u, 2u}) out.push_back({f, d});
+    return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(DebianCards, FirmwareCardImageMatchesHostBuild, testing::ValuesIn(firmware_cases()),
+                         [](const testing::TestParamInfo<Case>& info) {
+                             std::string name = fs::path(info.param.machine).stem().string();
+                             for (char& ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name + "_debug" + std::to_string(info.param.debug);
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FirmwareCardImageMatchesHostBuild);
+
+TEST(ImageRun, FirmwareCardsAreThere) {
+    EXPECT_FALSE(firmware_cases().empty()) << kFirmware << " holds no .cis file: scripts/install-deps.sh installs firmware-linux-free";
+}
 
 TEST(ImageRun, ModemsimHandsTheImageToModemsim32) {
     if (kDebugImages.size() != 3) GTEST_SKIP() << "MODEM.SYS is not built";

@@ -2,7 +2,7 @@
 
 #include <fstream>
 #include <iterator>
-#include <regex>
+#include <sstream>
 
 namespace pe {
 namespace {
@@ -354,13 +354,18 @@ std::optional<VersionNode> ParseVersion(const std::vector<std::uint8_t> &data, s
 
 std::optional<std::uint32_t> MapSymbol(const std::string &mapPath, const std::string &symbol)
 {
+    // A symbol's line holds two words: its address and its name (with the
+    // C underscore, as some ld versions print it, or without).
     std::ifstream in(mapPath);
     std::string line;
-    const std::regex re(R"(^\s+0x([0-9a-fA-F]+)\s+_?(\S+)\s*$)");
-    std::smatch m;
     while (std::getline(in, line)) {
-        if (std::regex_match(line, m, re) && m[2] == symbol)
-            return static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16));
+        std::istringstream words(line);
+        std::string address, name, more;
+        if (!(words >> address >> name) || (words >> more))
+            continue;
+        if (address.rfind("0x", 0) != 0 || (name != symbol && name != "_" + symbol))
+            continue;
+        return static_cast<std::uint32_t>(std::stoul(address, nullptr, 16));
     }
     return std::nullopt;
 }

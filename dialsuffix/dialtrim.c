@@ -143,7 +143,8 @@ BOOL ModifyModemSettings(BOOL reset)
 
         /* A fresh, cleared buffer for every instance, so a value shorter
          * than the buffer is always terminated and nothing of an earlier
-         * instance remains. */
+         * instance remains. The type is asked for so that a value that is
+         * not a string is told apart. */
         for (i = 0; i < DT_MODEL_SIZE; i++)
             model[i] = '\0';
         type = REG_NONE;

@@ -243,8 +243,9 @@ public:
             problem_ = "wineboot failed (status " + std::to_string(boot.status) + "); see " + log_;
             return;
         }
-        // Keep one server for the whole run instead of one per call.
-        Run({WINESERVER_PROGRAM, "-p"}, env_, 30, log_);
+        // One server for the whole run instead of one per call; should the
+        // run be cut short, it still ends 10 s after its last client.
+        Run({WINESERVER_PROGRAM, "-p10"}, env_, 30, log_);
 
         // Windows 95 for DIALTRIM.EXE only.
         std::string version = dir_ + "/win95.reg";

@@ -88,14 +88,26 @@ public:
     std::size_t device_count() const { return devices_.size(); }
 
     // Records of what the driver did.
-    const std::vector<PortOp>& port_log() const { return port_log_; }
+    const std::vector<PortOp>& port_log() const {
+        fold_stalls();
+        return port_log_;
+    }
     const std::string& trace() const { return trace_; }
     const std::vector<std::string>& registry_reads() const { return registry_reads_; }
     const std::vector<std::uint32_t>& map_mem_calls() const { return map_mem_calls_; }
     const std::vector<KernelEvent>& events() const { return events_; }
-    std::uint64_t stall_calls() const { return stall_calls_; }
-    std::uint64_t stall_us() const { return stall_us_; }
-    std::uint64_t stall_ns() const { return stall_ns_; }
+    std::uint64_t stall_calls() const {
+        fold_stalls();
+        return stall_calls_;
+    }
+    std::uint64_t stall_us() const {
+        fold_stalls();
+        return stall_us_;
+    }
+    std::uint64_t stall_ns() const {
+        fold_stalls();
+        return stall_ns_;
+    }
 
     // The bus-side meaning of a port address the driver holds: the port
     // number, or for an address handed out for an I/O range mapped into
@@ -130,6 +142,7 @@ private:
     struct Mapping;
     struct Device;
     std::uint16_t port_number(ULONG_PTR port) const;
+    void fold_stalls() const;
     void refresh_windows();
 
     IsaBus& bus_;
@@ -147,14 +160,18 @@ private:
     std::vector<std::unique_ptr<Mapping>> mappings_;
     std::uint64_t shown_version_ = ~0ull;
 
-    std::vector<PortOp> port_log_;
+    // The port log and stall totals; a run of stall calls not yet folded in
+    // is counted in run_calls_ and run_us_.
+    mutable std::vector<PortOp> port_log_;
     std::string trace_;
     std::vector<std::string> registry_reads_;
     std::vector<std::uint32_t> map_mem_calls_;
     std::vector<KernelEvent> events_;
-    std::uint64_t stall_calls_ = 0;
-    std::uint64_t stall_us_ = 0;
-    std::uint64_t stall_ns_ = 0;
+    mutable std::uint64_t stall_calls_ = 0;
+    mutable std::uint64_t stall_us_ = 0;
+    mutable std::uint64_t stall_ns_ = 0;
+    mutable std::uint64_t run_calls_ = 0;
+    mutable std::uint64_t run_us_ = 0;
 };
 
 // Makes a kernel the one that the driver's platform calls reach, for the

@@ -388,6 +388,26 @@ TEST(ImageRun, DllNamesMatchRegardlessOfCase) {
     fs::remove(upper);
 }
 
+// Each section mapped with the protection its header asks for: code read and
+// execute, data read and write, the rest (and the headers) read only.
+TEST(ImageRun, SectionsAreMappedWithTheirProtection) {
+    if (kDefaultImages.empty()) GTEST_SKIP() << "MODEM.SYS is not built";
+    const std::vector<std::uint8_t> bytes = read_bytes(kDefaultImages[0]);
+    const Layout l = layout_of(bytes);
+    std::string expected = "headers r--\n";
+    for (unsigned i = 0; i < l.section_count; ++i) {
+        const std::uint32_t flags = u32(bytes, l.section(i) + 36);
+        char name[9] = {};
+        std::memcpy(name, bytes.data() + l.section(i), 8);
+        const char* prot = (flags & 0x20000020u) ? "r-x" : (flags & 0x80000000u) ? "rw-" : "r--";
+        expected += std::string("section ") + name + " " + prot + "\n";
+    }
+    const Result r = run(IMAGE_MAP_CHECK, {kDefaultImages[0]});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, expected);
+    EXPECT_NE(r.out.find("section .text r-x\n"), std::string::npos);
+}
+
 TEST(ImageRun, MissingOrUnreadableImage) {
     const Result none = run(MODEMSIM32, {"--image", "/nonexistent/MODEM.SYS"});
     EXPECT_EQ(none.status, 2);

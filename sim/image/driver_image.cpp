@@ -67,13 +67,21 @@ DriverBinding DriverImage::binding() const {
     return b;
 }
 
+namespace {
+void counted(UNICODE_STRING& s, const std::u16string& text) {
+    s.Buffer = reinterpret_cast<PWSTR>(const_cast<char16_t*>(text.data()));
+    s.Length = static_cast<USHORT>(text.size() * 2);
+    s.MaximumLength = static_cast<USHORT>(text.size() * 2 + 2);
+}
+} // namespace
+
 void DriverImage::describe(DRIVER_OBJECT& driver) const {
     driver.DriverStart = mapped_->base();
     driver.DriverSize = pe_.size_of_image;
     driver.DriverInit = mapped_->entry();
-    driver.DriverName.Buffer = reinterpret_cast<PWSTR>(const_cast<char16_t*>(name_.data()));
-    driver.DriverName.Length = static_cast<USHORT>(name_.size() * 2);
-    driver.DriverName.MaximumLength = static_cast<USHORT>(name_.size() * 2 + 2);
+    counted(driver.DriverName, name_);
+    counted(hardware_database_string_, hardware_database_);
+    driver.HardwareDatabase = &hardware_database_string_;
 }
 
 std::optional<int> run_in_image_simulator(int argc, char** argv) {

@@ -31,8 +31,8 @@ public:
     DriverBinding binding() const;
 
     // Fills in what the I/O manager records about a loaded driver before it
-    // calls the entry routine: where the image lies, its entry routine and
-    // the driver's name.
+    // calls the entry routine: where the image lies, its entry routine, the
+    // driver's name and the hardware database's key.
     void describe(DRIVER_OBJECT& driver) const;
 
     const image::PeImage& pe() const { return pe_; }
@@ -43,6 +43,8 @@ private:
     image::PeImage pe_;
     std::unique_ptr<image::MappedImage> mapped_;
     std::u16string name_ = u"\\Driver\\Modem";
+    std::u16string hardware_database_ = u"\\REGISTRY\\MACHINE\\HARDWARE\\DESCRIPTION\\SYSTEM";
+    mutable UNICODE_STRING hardware_database_string_{};
 };
 
 // modemsim --image on a build that cannot run x86 code itself runs the

@@ -95,7 +95,7 @@ std::optional<int> run_in_image_simulator(int argc, char** argv) {
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) candidates.push_back((self.parent_path() / "modemsim32").string());
 #ifdef MODEMSIM32_PATH
-    candidates.push_back(MODEMSIM32_PATH);
+    if (candidates.empty() || candidates.front() != MODEMSIM32_PATH) candidates.push_back(MODEMSIM32_PATH);
 #endif
     for (const std::string& path : candidates) {
         if (access(path.c_str(), X_OK) != 0) continue;

@@ -9,8 +9,6 @@ namespace sim {
 
 namespace {
 
-constexpr const char* kDeviceName = "\\Device\\slotmdm";
-constexpr const char* kLinkName = "\\DosDevices\\slotmdm";
 
 // 16550 registers, as offsets from the port's base.
 enum UartReg : std::uint16_t { kData = 0, kIer = 1, kIir = 2, kLcr = 3, kMcr = 4, kLsr = 5, kScratch = 7 };
@@ -80,8 +78,8 @@ NTSTATUS Machine::load() {
         std::memcpy(&record, device->DeviceExtension, sizeof record);
         record_ = record;
     }
-    device_existed_ = kernel_.device_exists(kDeviceName);
-    link_existed_ = kernel_.link_exists(kLinkName);
+    device_existed_ = kernel_.device_exists(kDriverDeviceName);
+    link_existed_ = kernel_.link_exists(kDriverLinkName);
     unload_installed_ = kernel_.driver_object()->DriverUnload != nullptr;
     return status;
 }
@@ -103,7 +101,7 @@ UnloadResult Machine::unload() {
         }
     }
     result.device_deleted_first = device_at && (!link_at || *device_at < *link_at);
-    result.link_removed = link_at.has_value() && !kernel_.link_exists(kLinkName);
+    result.link_removed = link_at.has_value() && !kernel_.link_exists(kDriverLinkName);
     unload_ = result;
     return result;
 }

@@ -19,6 +19,10 @@
 
 namespace sim {
 
+// The names the driver gives its device object and link.
+inline constexpr const char* kDriverDeviceName = "\\Device\\slotmdm";
+inline constexpr const char* kDriverLinkName = "\\DosDevices\\slotmdm";
+
 // What the serial probe found at the COM port.
 struct SerialProbe {
     std::uint16_t port = 0;
@@ -80,6 +84,9 @@ public:
     std::string summary() const;
 
 private:
+    // The load status in words ("not loaded" before the load).
+    std::string meaning() const;
+
     MachineSpec spec_;
     DriverBinding driver_;
     VirtualClock clock_;

@@ -13,8 +13,6 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr const char* kDeviceName = "\\Device\\slotmdm";
-constexpr const char* kLinkName = "\\DosDevices\\slotmdm";
 
 // The product string up to its first zero byte; bytes from 0x80 are taken
 // as Latin-1 so the report stays valid UTF-8 whatever the card held.
@@ -68,16 +66,21 @@ std::string result_line(const std::string& reply) {
 
 } // namespace
 
+std::string Machine::meaning() const {
+    if (!status_) return "not loaded";
+    const auto& events = kernel_.events();
+    const bool device_created = !events.empty() && events.front().kind == KernelEvent::Kind::DeviceCreated;
+    return status_meaning(*status_, device_created);
+}
+
 Json Machine::report() const {
     Json r;
     r["machine"] = spec_.name;
     const NTSTATUS status = status_.value_or(0);
     r["status"] = static_cast<std::uint32_t>(status);
-    const bool device_created = !kernel_.events().empty() &&
-                                kernel_.events().front().kind == KernelEvent::Kind::DeviceCreated;
-    r["meaning"] = status_ ? status_meaning(status, device_created) : "not loaded";
-    r["device"] = {{"name", kDeviceName},
-                   {"link", kLinkName},
+    r["meaning"] = meaning();
+    r["device"] = {{"name", kDriverDeviceName},
+                   {"link", kDriverLinkName},
                    {"exists", device_existed_},
                    {"link_exists", link_existed_},
                    {"unload_installed", unload_installed_}};
@@ -137,11 +140,8 @@ Json Machine::report() const {
 std::string Machine::summary() const {
     std::ostringstream out;
     const NTSTATUS status = status_.value_or(0);
-    const bool device_created = !kernel_.events().empty() &&
-                                kernel_.events().front().kind == KernelEvent::Kind::DeviceCreated;
     out << "Machine:      " << spec_.name << "\n";
-    out << "Load status:  " << hex(static_cast<std::uint32_t>(status)) << " ("
-        << (status_ ? status_meaning(status, device_created) : "not loaded") << ")\n";
+    out << "Load status:  " << hex(static_cast<std::uint32_t>(status)) << " (" << meaning() << ")\n";
 
     if (record_) {
         const CmExtension& e = *record_;

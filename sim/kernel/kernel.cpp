@@ -16,6 +16,11 @@ Kernel* g_current = nullptr;
 
 constexpr std::uint8_t kExtensionFill = 0xA5; // what a new device extension holds
 constexpr std::size_t kPage = 0x1000;
+// Where mapped ranges are placed when that space is free: within 32 bits, so
+// the same in the 32-bit build, and clear of where programs, their heaps and
+// shared libraries usually sit.
+constexpr std::uintptr_t kMapAreaStart = 0x2000'0000;
+constexpr std::uintptr_t kMapAreaEnd = 0x2100'0000;
 constexpr NTSTATUS kStatusInvalidParameter = static_cast<NTSTATUS>(0xC000000Du);
 
 [[noreturn]] void platform_fault(const char* what) {
@@ -51,7 +56,7 @@ struct Kernel::Device {
     std::string name;
 };
 
-Kernel::Kernel(IsaBus& bus, VirtualClock& clock) : bus_(bus), clock_(clock) {
+Kernel::Kernel(IsaBus& bus, VirtualClock& clock) : bus_(bus), clock_(clock), next_map_address_(kMapAreaStart) {
     driver_object_.Type = 4;
     driver_object_.Size = sizeof(DRIVER_OBJECT);
     static const char16_t kService[] = u"\\REGISTRY\\MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Modem";
@@ -275,7 +280,21 @@ PVOID Kernel::map_io_space(PHYSICAL_ADDRESS address, SIZE_T length) {
     const std::uint64_t physical = static_cast<std::uint64_t>(address.QuadPart);
     const std::size_t pages = (length + kPage - 1) / kPage;
     const std::size_t region_size = (pages + 2) * kPage;
-    void* region = mmap(nullptr, region_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    // Mappings go one after another from a fixed address when that space is
+    // free, so the addresses the driver holds (and may trace) are the same
+    // on every run and in the 32-bit build; anywhere else otherwise.
+    void* region = MAP_FAILED;
+    if (next_map_address_ + region_size <= kMapAreaEnd)
+        region = mmap(reinterpret_cast<void*>(next_map_address_), region_size, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (region != MAP_FAILED && region != reinterpret_cast<void*>(next_map_address_)) {
+        munmap(region, region_size); // an old kernel took the address as a hint only
+        region = MAP_FAILED;
+    }
+    if (region == MAP_FAILED)
+        region = mmap(nullptr, region_size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    else
+        next_map_address_ += region_size;
     if (region == MAP_FAILED) return nullptr;
     auto* base = static_cast<std::uint8_t*>(region);
     mprotect(base, kPage, PROT_NONE);

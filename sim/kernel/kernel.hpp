@@ -159,6 +159,7 @@ private:
 
     std::vector<std::unique_ptr<Mapping>> mappings_;
     std::uint64_t shown_version_ = ~0ull;
+    std::uintptr_t next_map_address_;
 
     // The port log and stall totals; a run of stall calls not yet folded in
     // is counted in run_calls_ and run_us_.

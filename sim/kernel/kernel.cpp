@@ -14,7 +14,6 @@ namespace {
 
 Kernel* g_current = nullptr;
 
-constexpr std::uint8_t kExtensionFill = 0xA5; // what a new device extension holds
 constexpr std::size_t kPage = 0x1000;
 // Where mapped ranges are placed when that space is free: within 32 bits, so
 // the same in the 32-bit build, and clear of where programs, their heaps and

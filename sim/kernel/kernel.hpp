@@ -60,6 +60,10 @@ struct KernelEvent {
     std::string name; // device or link name, when there is one
 };
 
+// What every byte of a new device extension holds: not zero, so a driver
+// that reads a field before writing it gets a visible wrong value.
+inline constexpr std::uint8_t kExtensionFill = 0xA5;
+
 // An I/O port translated into memory space lands at this physical address
 // plus the port number, above the ISA memory space.
 inline constexpr std::uint64_t kIoAperture = 0x1'0000'0000ull;

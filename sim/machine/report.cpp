@@ -4,7 +4,9 @@
 
 #include "modem/modem.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <sstream>
 
 namespace sim {
@@ -167,10 +169,22 @@ std::string Machine::summary() const {
     } else {
         out << "Device:       none (the driver has no device object)\n";
     }
+    if (status != CMCFG_CONFIGURED) {
+        const bool read_product = record_ && std::any_of(std::begin(record_->Signature), std::end(record_->Signature),
+                                                         [](UCHAR c) { return c != kExtensionFill; });
+        if (read_product) out << "Product:      \"" << signature_text(record_->Signature) << "\" read from the card\n";
+        if (cards_.empty()) out << "Cards:        no socket holds a card\n";
+        for (const CardSlot& slot : cards_)
+            out << "Card:         in bank " << slot.bank << " of the controller at " << hex(slot.controller) << ", "
+                << (slot.card->io_mode() ? "in I/O mode" : "not configured") << " (COR " << hex(slot.card->cor(), 2)
+                << ")\n";
+    }
     char secs[32];
     std::snprintf(secs, sizeof secs, "%.3f", static_cast<double>(kernel_.stall_ns()) / 1e9);
     out << "Stall time:   " << secs << " s virtual (" << kernel_.stall_calls() << " stall calls)\n";
-    if (unload_) {
+    if (unload_ && !unload_installed_) {
+        out << "Unload:       the driver installed no unload routine\n";
+    } else if (unload_) {
         out << "Unload:       device " << (unload_->device_deleted_first ? "deleted before the link" : "not deleted first")
             << ", link " << (unload_->link_removed ? "removed" : "not removed") << ", " << unload_->port_writes
             << " port writes\n";

@@ -183,3 +183,27 @@ TEST(StallOverhead, VirtualTimeIncludesTheOverhead) {
 }
 
 } // namespace
+
+namespace {
+
+// A person reading the summary of a failed load sees what the driver found.
+TEST(Summary, FailedLoadsSayWhatTheDriverFound) {
+    struct Case {
+        const char* file;
+        std::vector<std::string> lines;
+    };
+    for (const Case& c :
+         {Case{"foreign-card.toml",
+               {"0x0 (a card stage failed)", "Product:      \"MultiT ch\" read from the card",
+                "in bank 0 of the controller at 0x3E0, not configured (COR 0x00)", "no UART answers at 0x2F8"}},
+          Case{"no-card.toml", {"Cards:        no socket holds a card"}},
+          Case{"device-creation-fails.toml", {"0xC000009A (device not created)", "the driver has no device object"}}}) {
+        sim::Machine m(sim::load_machine_file(kMachines / c.file));
+        m.load();
+        m.probe();
+        const std::string summary = m.summary();
+        for (const std::string& line : c.lines) EXPECT_NE(summary.find(line), std::string::npos) << c.file << "\n" << summary;
+    }
+}
+
+} // namespace

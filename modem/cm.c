@@ -100,6 +100,18 @@ LONG CmPcicEnable(PCmExtension Ext)
 }
 
 /*
+ * The closing trace line of a stage that makes one controller call: the
+ * failure line for a result of 1, the success line otherwise. Hands the
+ * result on unchanged.
+ */
+static LONG StageOutcome(PCmExtension Ext, LONG Result, PCSTR Failed, PCSTR Passed)
+{
+    if (Ext->Debug)
+        DbgPrint(Result == CM_STAGE_FAILED ? Failed : Passed);
+    return Result;
+}
+
+/*
  * Opens memory window 0 onto the card's attribute memory from card address
  * 0, at ISA address HwMem * 16, 4 KB long, 8 bits wide.
  */
@@ -115,13 +127,7 @@ LONG CmPcicEnableMemory(PCmExtension Ext)
                                   CM_MEM_WINDOW_LENGTH, CM_MEM_CARD_ADDRESS, CM_MEM_FLAGS,
                                   Ext->PcicPort);
 
-    if (Ext->Debug) {
-        if (Result == CM_STAGE_FAILED)
-            DbgPrint("Nuvalt: CmPcicEnableMemory failed\n");
-        else
-            DbgPrint("Nuvalt: CmPcicEnableMemory passed\n");
-    }
-    return Result;
+    return StageOutcome(Ext, Result, "Nuvalt: CmPcicEnableMemory failed\n", "Nuvalt: CmPcicEnableMemory passed\n");
 }
 
 /* Opens I/O window 0 over the eight ports ComPort to ComPort + 7. */
@@ -135,13 +141,7 @@ LONG CmPcicEnableIo(PCmExtension Ext)
     Result = NtPCIC_Enable_IO((LONG)(Ext->Socket + 1), CM_IO_WINDOW, Ext->ComPort,
                               CM_IO_PORT_COUNT, CM_IO_FLAGS, Ext->PcicPort);
 
-    if (Ext->Debug) {
-        if (Result == CM_STAGE_FAILED)
-            DbgPrint("Nuvalt: CmPcicEnableIo failed\n");
-        else
-            DbgPrint("Nuvalt: CmPcicEnableIo passed\n");
-    }
-    return Result;
+    return StageOutcome(Ext, Result, "Nuvalt: CmPcicEnableIo failed\n", "Nuvalt: CmPcicEnableIo passed\n");
 }
 
 /* Steers the card's interrupt to ComIrq. */
@@ -154,13 +154,7 @@ LONG CmPcicEnableIrq(PCmExtension Ext)
 
     Result = NtPCIC_Enable_IRQ((LONG)(Ext->Socket + 1), 0, Ext->ComIrq, Ext->PcicPort);
 
-    if (Ext->Debug) {
-        if (Result == CM_STAGE_FAILED)
-            DbgPrint("Nuvalt: CmPcicEnableIrq failed\n");
-        else
-            DbgPrint("Nuvalt: CmPcicEnableIrq passed\n");
-    }
-    return Result;
+    return StageOutcome(Ext, Result, "Nuvalt: CmPcicEnableIrq failed\n", "Nuvalt: CmPcicEnableIrq passed\n");
 }
 
 /* ---------------------------------------------------------------------

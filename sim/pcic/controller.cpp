@@ -25,14 +25,19 @@ constexpr std::uint32_t kSysPages = 1u << (PCIC_SYS_ADDR_BITS - PCIC_MEM_PAGE_SH
 
 static_assert(kBankSize * kBanks == 256);
 
+
+// One socket's setup and what follows from its registers over time. Kept
+// outside Impl so that it is a complete type wherever Impl holds it.
+struct SocketState {
+    SocketSetup setup;
+    bool powered = false;                       // card power as last told to the card
+    std::optional<std::uint64_t> running_since; // virtual time the card started running
+};
+
 } // namespace
 
 struct Controller::Impl {
-    struct Socket {
-        SocketSetup setup;
-        bool powered = false;                     // card power as last told to the card
-        std::optional<std::uint64_t> running_since; // virtual time the card started running
-    };
+    using Socket = SocketState;
 
     // A memory access resolved through one live window.
     struct MemTarget {

@@ -47,13 +47,13 @@ std::uint64_t builtin_card_stalls() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const std::uint64_t kFullLoadStalls = builtin_card_stalls();
 
-    sim::MachineSpec spec = sim::default_machine();
-    spec.debug = 0;
-    FUZZ_CHECK(!spec.sockets.empty() && spec.sockets[0].has_card());
-    spec.sockets[0].cis.assign(data, data + size);
-    const std::uint8_t odd_fill = spec.sockets[0].odd_fill;
+    sim::MachineSpec description = sim::default_machine();
+    description.debug = 0;
+    FUZZ_CHECK(!description.sockets.empty() && description.sockets[0].has_card());
+    description.sockets[0].cis.assign(data, data + size);
+    const std::uint8_t odd_fill = description.sockets[0].odd_fill;
 
-    sim::Machine machine(spec);
+    sim::Machine machine(description);
     const NTSTATUS status = machine.load();
 
     FUZZ_CHECK(status == 0 || status == 1);
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(machine.cards().size() == 1);
     const sim::ModemCard& card = *machine.cards()[0].card;
 
-    const std::vector<std::uint8_t> view = power_on_view(spec.sockets[0].cis, odd_fill);
+    const std::vector<std::uint8_t> view = power_on_view(description.sockets[0].cis, odd_fill);
     const fuzzmodel::Stages want = fuzzmodel::parse_tuples(view.data(), record.ComPort);
     const bool product = std::memcmp(record.Signature, fuzzmodel::kProduct, 23) == 0;
 

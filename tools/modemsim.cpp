@@ -76,14 +76,14 @@ int main(int argc, char** argv) {
         }
     }
 
-    sim::MachineSpec spec;
+    sim::MachineSpec description;
     try {
-        spec = machine_file ? sim::load_machine_file(*machine_file) : sim::default_machine();
+        description = machine_file ? sim::load_machine_file(*machine_file) : sim::default_machine();
     } catch (const sim::MachineError& e) {
         std::cerr << "modemsim: " << e.what() << "\n";
         return 2;
     }
-    if (debug) spec.debug = *debug;
+    if (debug) description.debug = *debug;
 
     std::unique_ptr<sim::DriverImage> driver_image;
     if (image) {
@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         if (debug) std::cerr << "modemsim: note: --debug does not reach an image, whose Debug is built in\n";
     }
 
-    sim::Machine machine(spec, driver_image ? driver_image->binding() : sim::host_driver());
+    sim::Machine machine(description, driver_image ? driver_image->binding() : sim::host_driver());
     if (driver_image) driver_image->describe(*machine.kernel().driver_object());
     machine.load();
     machine.probe();

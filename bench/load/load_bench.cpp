@@ -20,9 +20,9 @@ void peak_memory(benchmark::State& state) {
 }
 
 void BM_TypicalBootLoad(benchmark::State& state) {
-    const sim::MachineSpec spec = sim::default_machine();
+    const sim::MachineSpec description = sim::default_machine();
     for (auto _ : state) {
-        sim::Machine machine(spec);
+        sim::Machine machine(description);
         benchmark::DoNotOptimize(machine.load());
     }
     peak_memory(state);

@@ -24,7 +24,7 @@ DriverBinding host_driver() {
     return {DriverEntry, [](ULONG debug) { ModemDebugDefault = debug; }};
 }
 
-Machine::Machine(const MachineSpec& spec, DriverBinding driver) : spec_(spec), driver_(driver), kernel_(bus_, clock_) {
+Machine::Machine(const MachineSpec& description, DriverBinding driver) : spec_(description), driver_(driver), kernel_(bus_, clock_) {
     for (const RegistryKeySpec& key : spec_.registry) {
         const std::string path = serial_parameters_key(key.name);
         kernel_.registry().key(path);

@@ -51,7 +51,7 @@ DriverBinding host_driver();
 
 class Machine {
 public:
-    explicit Machine(const MachineSpec& spec, DriverBinding driver = host_driver());
+    explicit Machine(const MachineSpec& description, DriverBinding driver = host_driver());
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
@@ -63,7 +63,7 @@ public:
     // Looks for a UART at the record's COM port, as a serial driver would.
     SerialProbe probe();
 
-    const MachineSpec& spec() const { return spec_; }
+    const MachineSpec& description() const { return spec_; }
     Kernel& kernel() { return kernel_; }
     IsaBus& bus() { return bus_; }
     std::optional<NTSTATUS> status() const { return status_; }

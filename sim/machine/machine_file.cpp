@@ -112,7 +112,7 @@ void read_registry(const Reader& r, const toml::table& t, MachineSpec& m) {
     m.registry.clear();
     for (auto&& [k, v] : t) {
         const std::string key = "registry." + std::string(k.str());
-        RegistryKeySpec spec{std::string(k.str()), {}};
+        RegistryKeySpec description{std::string(k.str()), {}};
         for (auto&& [vk, vv] : r.table(v, key)) {
             const std::string vkey = key + "." + std::string(vk.str());
             RegistryValueSpec value;
@@ -125,9 +125,9 @@ void read_registry(const Reader& r, const toml::table& t, MachineSpec& m) {
             } else {
                 r.fail(vkey, &vv, "must be an integer (REG_DWORD) or a string (REG_SZ)");
             }
-            spec.values.push_back(std::move(value));
+            description.values.push_back(std::move(value));
         }
-        m.registry.push_back(std::move(spec));
+        m.registry.push_back(std::move(description));
     }
 }
 

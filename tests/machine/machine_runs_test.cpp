@@ -12,8 +12,8 @@ using Json = nlohmann::ordered_json;
 
 const std::filesystem::path kMachines = MACHINES_DIR;
 
-Json run(const sim::MachineSpec& spec, bool unload = false) {
-    sim::Machine m(spec);
+Json run(const sim::MachineSpec& description, bool unload = false) {
+    sim::Machine m(description);
     m.load();
     m.probe();
     if (unload) m.unload();

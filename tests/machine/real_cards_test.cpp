@@ -37,10 +37,10 @@ TEST_P(FirmwareCard, EndsInTheCisStageUnconfigured) {
     const auto path = kFirmware / c.file;
     ASSERT_TRUE(std::filesystem::exists(path)) << path << " missing: scripts/install-deps.sh installs firmware-linux-free";
     std::ifstream in(path, std::ios::binary);
-    sim::MachineSpec spec = sim::default_machine();
-    spec.sockets[0].cis.assign(std::istreambuf_iterator<char>(in), {});
-    spec.debug = 1;
-    sim::Machine m(spec);
+    sim::MachineSpec description = sim::default_machine();
+    description.sockets[0].cis.assign(std::istreambuf_iterator<char>(in), {});
+    description.debug = 1;
+    sim::Machine m(description);
     m.load();
     m.probe();
     const Json r = m.report();

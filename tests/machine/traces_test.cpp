@@ -9,9 +9,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json run(sim::MachineSpec spec, std::uint32_t debug) {
-    spec.debug = debug;
-    sim::Machine m(spec);
+Json run(sim::MachineSpec description, std::uint32_t debug) {
+    description.debug = debug;
+    sim::Machine m(description);
     m.load();
     m.probe();
     return m.report();
@@ -46,9 +46,9 @@ TEST(Trace, TypicalBootAtEachDebugLevel) {
 // COM port 0x3E8 is the built-in card's third entry: the two entries before
 // it are examined and passed over.
 TEST(Trace, EntriesAreExaminedInChainOrderUntilOneMatches) {
-    sim::MachineSpec spec = sim::default_machine();
-    spec.registry = {{"Serial1", {{"PortAddress", false, 0x3E8, {}}, {"Interrupt", false, 5, {}}}}};
-    const Json r = run(spec, 1);
+    sim::MachineSpec description = sim::default_machine();
+    description.registry = {{"Serial1", {{"PortAddress", false, 0x3E8, {}}, {"Interrupt", false, 5, {}}}}};
+    const Json r = run(description, 1);
     const std::string trace = r["trace"];
     EXPECT_NE(trace.find("Nuvalt: ParseCor 11 io 2f8\nNuvalt: ParseCor 13 io 3f8\nNuvalt: ParseCor 15 io 3e8\n"
                          "Nuvalt: signature passed\n"),
@@ -67,16 +67,16 @@ TEST(Trace, SecondSocketChoices) {
     };
     for (const Case& c : {Case{0x83, "Nuvalt: check pcic offset 40\n", 1, 0x3E0},
                           Case{0x84, "Nuvalt: check vlsi offset 80\n", 2, 0x3E4}}) {
-        sim::MachineSpec spec = sim::default_machine();
-        spec.controllers = {{0x3E0, c.id}};
-        if (c.id == 0x84) spec.controllers.push_back({0x3E4, c.id});
-        spec.sockets[0].card = "none";
-        spec.sockets[0].cis.clear();
-        spec.sockets[1].bank = static_cast<int>(c.socket);
-        spec.sockets[1].controller = static_cast<std::uint16_t>(c.bus_port);
-        spec.sockets[1].card = "nuvalt";
-        spec.sockets[1].cis = sim::ModemCard::builtin_cis();
-        const Json r = run(spec, 2);
+        sim::MachineSpec description = sim::default_machine();
+        description.controllers = {{0x3E0, c.id}};
+        if (c.id == 0x84) description.controllers.push_back({0x3E4, c.id});
+        description.sockets[0].card = "none";
+        description.sockets[0].cis.clear();
+        description.sockets[1].bank = static_cast<int>(c.socket);
+        description.sockets[1].controller = static_cast<std::uint16_t>(c.bus_port);
+        description.sockets[1].card = "nuvalt";
+        description.sockets[1].cis = sim::ModemCard::builtin_cis();
+        const Json r = run(description, 2);
         char id_line[64];
         std::snprintf(id_line, sizeof id_line, "Nuvalt: check passed PCIC id byte is 0x%02X\n", c.id);
         const std::string expected_start =
@@ -119,9 +119,9 @@ TEST(Trace, ForeignProductStringStopsBeforeTheIoWindow) {
         .tuple(0x1A, B::config(0x3F8, 0x11))
         .tuple(0x1B, {0x11, 0x01, 0xEA, 0x00, 0xF8, 0x02})
         .end();
-    sim::MachineSpec spec = sim::default_machine();
-    spec.sockets[0].cis = cis.packed();
-    const Json r = run(spec, 1);
+    sim::MachineSpec description = sim::default_machine();
+    description.sockets[0].cis = cis.packed();
+    const Json r = run(description, 1);
     const std::string trace = r["trace"];
     EXPECT_NE(trace.find("Nuvalt: ParseCor 11 io 2f8\nNuvalt: signature failed\n"), std::string::npos) << trace;
     EXPECT_EQ(trace.find("CmPcicEnableIo"), std::string::npos);
